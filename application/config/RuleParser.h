@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// Turns what the user types into one canonical rule pattern.
+namespace RuleParser {
+QString normalizePattern(const QString& text);
+bool isIPv4(const QString& text);
+bool isIPv4OrCIDR(const QString& text);
+// Whether a normalized, non-empty pattern can be written into the core configuration
+// (no control characters, double quote, backslash or "#", no empty domain label).
+bool isWritablePattern(const QString& normalized);
+} // namespace RuleParser

@@ -1,0 +1,82 @@
+#include "controller/MihomoManager.h"
+
+#include "config/MihomoYaml.h"
+#include "config/SettingsStore.h"
+
+#include <QRandomGenerator>
+
+namespace {
+
+// 128 random bits as hex: the controller secret lives in memory only.
+QString randomSecret() {
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+}
+
+} // namespace
+
+MihomoManager::MihomoManager(ManagerEnvironment environment, QObject* parent)
+    : QObject(parent), m_env(std::move(environment)) {
+    // 1. Initial values.
+    m_secret = m_env.controllerSecret.isEmpty() ? randomSecret() : m_env.controllerSecret;
+    m_statusMessage = QStringLiteral("未连接");
+    // 2. The data folder, owner-only since it holds the access token.
+    ensurePrivateFolder(m_env.paths.dataDir);
+    // 3. Settings, with their fallbacks.
+    m_config = SettingsStore(configFileURL(), m_env.paths.bundle.resource(QStringLiteral("default_config.json")))
+                   .load();
+    // 5.-7. need the constructed controller.
+    initializeAfterConstruction();
+}
+
+MihomoManager::~MihomoManager() = default;
+
+void MihomoManager::saveConfig() {
+    SettingsStore(configFileURL(), QString()).save(m_config);
+}
+
+QString MihomoManager::buildMihomoYAML() const {
+    return ::buildMihomoYAML(m_config, {m_env.mixedPort, m_env.apiPort, m_secret});
+}
+
+QString MihomoManager::currentDeviceName() const {
+    return m_env.platform.deviceName ? m_env.platform.deviceName() : QString();
+}
+
+void MihomoManager::setLaunchAtLogin(bool enabled) {
+    if (LoginItem* item = m_env.platform.loginItem.get()) {
+        item->setRegistered(enabled, m_env.paths.bundle.executable);
+        setLaunchAtLoginState(item->isRegistered());
+    } else {
+        setLaunchAtLoginState(false);
+    }
+}
+
+// Every assignment notifies, also when the value is unchanged: the views simply redraw.
+#define VANTREL_DEFINE_SETTER(Type, setter, member, signal)                                        \
+    void MihomoManager::setter(Type value) {                                                       \
+        member = value;                                                                            \
+        emit signal();                                                                             \
+    }
+
+VANTREL_DEFINE_SETTER(bool, setIsConnected, m_isConnected, isConnectedChanged)
+VANTREL_DEFINE_SETTER(bool, setIsBusy, m_isBusy, isBusyChanged)
+VANTREL_DEFINE_SETTER(const AppConfig&, setConfig, m_config, configChanged)
+VANTREL_DEFINE_SETTER(const OptionalQuota&, setQuota, m_quota, quotaChanged)
+VANTREL_DEFINE_SETTER(const QString&, setQuotaError, m_quotaError, quotaErrorChanged)
+VANTREL_DEFINE_SETTER(const QString&, setStatusMessage, m_statusMessage, statusMessageChanged)
+VANTREL_DEFINE_SETTER(const QString&, setErrorMessage, m_errorMessage, errorMessageChanged)
+VANTREL_DEFINE_SETTER(const OptionalLatency&, setLatencyMs, m_latencyMs, latencyMsChanged)
+VANTREL_DEFINE_SETTER(qint64, setUpSpeed, m_upSpeed, upSpeedChanged)
+VANTREL_DEFINE_SETTER(qint64, setDownSpeed, m_downSpeed, downSpeedChanged)
+VANTREL_DEFINE_SETTER(bool, setTunPrivilegedReady, m_tunPrivilegedReady, tunPrivilegedReadyChanged)
+VANTREL_DEFINE_SETTER(bool, setShowSettings, m_showSettings, showSettingsChanged)
+VANTREL_DEFINE_SETTER(bool, setShowRules, m_showRules, showRulesChanged)
+VANTREL_DEFINE_SETTER(bool, setLaunchAtLoginState, m_launchAtLogin, launchAtLoginChanged)
+VANTREL_DEFINE_SETTER(const ConnectionItems&, setRecentConnections, m_recentConnections,
+                      recentConnectionsChanged)
+VANTREL_DEFINE_SETTER(const QString&, setNewRuleInput, m_newRuleInput, newRuleInputChanged)
+VANTREL_DEFINE_SETTER(CustomRuleAction, setNewRuleAction, m_newRuleAction, newRuleActionChanged)
+
+#undef VANTREL_DEFINE_SETTER

@@ -1,0 +1,1 @@
+// Views of the controller live here.
