@@ -9,12 +9,14 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <qcoro/qcorotask.h>
 
 class QNetworkAccessManager;
 class QTimer;
 class CoreSupervisor;
 class CoreApiClient;
 class TrafficStream;
+struct ControlError;
 
 using OptionalQuota = std::optional<QuotaInfo>;
 using OptionalLatency = std::optional<qint64>;
@@ -155,6 +157,29 @@ signals:
 private:
     // Start-up steps after the settings are loaded: launcher check, login item, orphan clean-up.
     void initializeAfterConstruction();
+
+    // --- connection control (ConnectionControl.cpp) -----------------------------------------
+    // The connect task; `generation` identifies it, disconnect bumps m_connectGeneration.
+    QCoro::Task<> runConnectTask(quint64 generation);
+    QCoro::Task<std::optional<ControlError>> waitForControllerReady(quint64 generation);
+    bool connectStillWanted(const QPointer<MihomoManager>& self, quint64 generation) const;
+    void failConnect(const ControlError& error);
+    void stopCoreProcess();
+    void cleanupOrphanCore();
+    void applySystemProxy(bool enabled);
+    void onCoreEndedUnexpectedly();
+
+    QNetworkAccessManager* m_network = nullptr; // shared by every request to the core
+    std::unique_ptr<CoreApiClient> m_coreApi;    // controller requests, with the secret
+    CoreSupervisor* m_supervisor = nullptr;     // child: process, pipe, core.log, geodata
+    quint64 m_connectGeneration = 0;
+    bool m_connectRunning = false;
+    bool m_awaitingReadiness = false;
+    // --- end of connection control ------------------------------------------------------------
+
+    // Traffic stream hooks (Monitoring.cpp): started once connected, cancelled by disconnect.
+    void startTrafficStream();
+    void stopTrafficStream();
 
     ManagerEnvironment m_env;
     QString m_secret;

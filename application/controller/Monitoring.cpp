@@ -7,3 +7,5 @@ std::optional<QString> MihomoManager::localIPv4Address() const { return std::nul
 void MihomoManager::refreshQuota() {}
 void MihomoManager::startQuotaPolling() {}
 QString MihomoManager::hardwareDeviceID() const { return {}; }
+void MihomoManager::startTrafficStream() {}
+void MihomoManager::stopTrafficStream() {}
