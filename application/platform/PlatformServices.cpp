@@ -1,0 +1,36 @@
+#include "platform/PlatformServices.h"
+#include "platform/DeviceName.h"
+
+#include <QDir>
+
+namespace {
+#ifndef Q_OS_MACOS
+QString xdgConfigHome(const QString& homeDir) {
+    // Only an absolute $XDG_CONFIG_HOME counts; otherwise ~/.config.
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (QDir::isAbsolutePath(configured))
+        return configured;
+    return QDir(homeDir).filePath(QStringLiteral(".config"));
+}
+#endif
+} // namespace
+
+PlatformServices PlatformServices::forHost(const QString& homeDir) {
+    PlatformServices services;
+#ifdef Q_OS_MACOS
+    services.systemProxy = std::make_unique<NetworkSetupProxy>();
+    services.adminAuthorizer = std::make_unique<AppleScriptAuthorizer>();
+    services.loginItem = std::make_unique<LaunchAgentLoginItem>(homeDir);
+    services.machineIdentity = std::make_unique<IoregMachineIdentity>();
+#else
+    services.systemProxy = std::make_unique<LinuxDesktopProxy>();
+    services.adminAuthorizer = std::make_unique<PkexecAuthorizer>();
+    services.loginItem = std::make_unique<XdgAutostartLoginItem>(xdgConfigHome(homeDir));
+    services.machineIdentity = std::make_unique<LinuxMachineIdentity>();
+#endif
+    services.interfaces = systemInterfaceAddresses;
+    services.lanInterfacePrefixes = ::lanInterfacePrefixes();
+    services.deviceName = DeviceName::current;
+    services.pkillPath = QStringLiteral("/usr/bin/pkill");
+    return services;
+}
