@@ -35,6 +35,9 @@ struct CustomRule {
 
     // The core rule (and fake-IP filter entry) of this rule; nothing for an empty pattern.
     std::optional<MihomoRuleLines> toMihomoLines() const;
+    // As toMihomoLines, but also nothing when the normalized pattern cannot be written into the
+    // configuration text safely (RuleParser::isWritablePattern).
+    std::optional<MihomoRuleLines> toWritableMihomoLines() const;
     bool operator==(const CustomRule&) const = default;
 };
 

@@ -12,3 +12,7 @@ struct MihomoYamlInputs {
 };
 
 QString buildMihomoYAML(const AppConfig& config, const MihomoYamlInputs& inputs);
+
+// A settings value as written after "key: ": verbatim when a YAML plain scalar carries it
+// unchanged as text, otherwise double-quoted with escapes. Empty stays empty.
+QString yamlScalar(const QString& value);

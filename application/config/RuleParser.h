@@ -10,4 +10,8 @@ bool isIPv4OrCIDR(const QString& text);
 // Whether a normalized, non-empty pattern can be written into the core configuration
 // (no control characters, double quote, backslash or "#", no empty domain label).
 bool isWritablePattern(const QString& normalized);
+// Whether the text holds a character a YAML reader does not take literally inside a scalar:
+// control characters, line or paragraph separators, the byte-order mark, non-characters or
+// unpaired surrogates.
+bool containsUnsafeCharacter(const QString& text);
 } // namespace RuleParser

@@ -2,7 +2,9 @@
 
 #include "config/AppConfig.h"
 
+#include <QByteArray>
 #include <QString>
+#include <optional>
 
 // The settings file "app_config.json" in the data folder, with its loading fallbacks.
 class SettingsStore {
@@ -11,7 +13,8 @@ public:
     SettingsStore(QString settingsFilePath, QString defaultResourcePath);
 
     // The settings file if it decodes; else the default resource (written over the file, an
-    // undecodable file kept as "app_config.json.bad"); else AppConfig::empty() with nothing written.
+    // undecodable file kept as "app_config.json.bad"); else AppConfig::empty() with nothing
+    // written.
     AppConfig load() const;
     // Atomic, owner-only; failures are swallowed (returns false).
     bool save(const AppConfig& config) const;
@@ -28,3 +31,9 @@ private:
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 // Creates a folder (and parents) owner-only (0700); true when it exists afterwards.
 bool ensurePrivateFolder(const QString& path);
+// The whole content of a regular file of at most maxBytes; nothing for anything else (missing,
+// a folder, a FIFO or device, too large, unreadable). Never blocks on a FIFO.
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes,
+                                          QString* error = nullptr);
+// Largest settings file the application reads.
+inline constexpr qint64 maxSettingsFileBytes = 16 * 1024 * 1024;
