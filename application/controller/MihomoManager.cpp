@@ -2,7 +2,10 @@
 
 #include "config/MihomoYaml.h"
 #include "config/SettingsStore.h"
+#include "controller/CoreApi.h"
+#include "controller/CoreSupervisor.h"
 
+#include <QNetworkAccessManager>
 #include <QRandomGenerator>
 
 namespace {
@@ -11,7 +14,8 @@ namespace {
 QString randomSecret() {
     quint32 words[4];
     QRandomGenerator::system()->fillRange(words);
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
 }
 
 } // namespace
@@ -21,10 +25,16 @@ MihomoManager::MihomoManager(ManagerEnvironment environment, QObject* parent)
     // 1. Initial values.
     m_secret = m_env.controllerSecret.isEmpty() ? randomSecret() : m_env.controllerSecret;
     m_statusMessage = QStringLiteral("未连接");
+    m_network = new QNetworkAccessManager(this);
+    m_coreApi = std::make_unique<CoreApiClient>(m_network, m_env.apiPort, m_secret);
+    m_supervisor = new CoreSupervisor(m_env.paths, m_env.platform.pkillPath, this);
+    QObject::connect(m_supervisor, &CoreSupervisor::processEnded, this,
+                     &MihomoManager::onCoreEndedUnexpectedly);
     // 2. The data folder, owner-only since it holds the access token.
     ensurePrivateFolder(m_env.paths.dataDir);
     // 3. Settings, with their fallbacks.
-    m_config = SettingsStore(configFileURL(), m_env.paths.bundle.resource(QStringLiteral("default_config.json")))
+    m_config = SettingsStore(configFileURL(),
+                             m_env.paths.bundle.resource(QStringLiteral("default_config.json")))
                    .load();
     // 5.-7. need the constructed controller.
     initializeAfterConstruction();

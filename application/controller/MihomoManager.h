@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/AppConfig.h"
+#include "controller/ControlError.h"
 #include "controller/ManagerEnvironment.h"
 #include "system/MonitoringTypes.h"
 
@@ -16,7 +17,6 @@ class QTimer;
 class CoreSupervisor;
 class CoreApiClient;
 class TrafficStream;
-struct ControlError;
 
 using OptionalQuota = std::optional<QuotaInfo>;
 using OptionalLatency = std::optional<qint64>;
@@ -177,9 +177,14 @@ private:
     bool m_awaitingReadiness = false;
     // --- end of connection control ------------------------------------------------------------
 
-    // Traffic stream hooks (Monitoring.cpp): started once connected, cancelled by disconnect.
+    // --- monitoring (Monitoring.cpp) --------------------------------------------------------
+    // The traffic stream: started once connected, cancelled by disconnect and by a new start.
     void startTrafficStream();
     void stopTrafficStream();
+
+    TrafficStream* m_trafficStream = nullptr; // child, created on the first start
+    QTimer* m_quotaTimer = nullptr;           // child, replaced by every startQuotaPolling
+    // --- end of monitoring -------------------------------------------------------------------
 
     ManagerEnvironment m_env;
     QString m_secret;

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// An error the connect sequence shows to the user: domain "VantrelVPN", a code and a Chinese
+// description. Code 0 carries a platform description (file, process or request failure).
+struct ControlError {
+    static constexpr const char* domain = "VantrelVPN";
+
+    int code = 0;
+    QString description;
+
+    static ControlError coreMissing() { return {1, QStringLiteral("未找到内核 vantrel-core")}; }
+    static ControlError helperMissing() {
+        return {1, QStringLiteral("未找到 TUN 辅助程序 vantrel-helper")};
+    }
+    static ControlError coreStartFailed() {
+        return {2, QStringLiteral("内核启动失败，请检查配置或权限")};
+    }
+    static ControlError coreStartTimedOut() { return {3, QStringLiteral("内核启动超时")}; }
+    static ControlError platform(const QString& description) { return {0, description}; }
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "controller/ManagerEnvironment.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A throw-away installation for one test: a bundle (the staged development core as
+// vantrel-core, a copy of the launcher, the default settings), an empty data folder, fake
+// desktop tools (gsettings that keeps its values, pkexec), two free ports and a fixed secret.
+// environment() hands the controller all of it; nothing reaches the real home folder or the
+// desktop's real proxy settings.
+class TestBundle {
+public:
+    TestBundle();
+
+    bool isValid() const { return m_valid; }
+    QString root() const { return m_dir.path(); }
+    QString dataDir() const;
+    QString toolsDir() const;
+    const BundleLayout& layout() const { return m_layout; }
+    qint64 mixedPort() const { return m_mixedPort; }
+    qint64 apiPort() const { return m_apiPort; }
+    static QString secret();
+
+    // A fresh environment over this bundle (same folders, ports and secret every time).
+    ManagerEnvironment environment() const;
+
+    // Replaces vantrel-core by a shell script with this body (after "#!/bin/sh").
+    void useScriptCore(const QString& body);
+    // Root owner with mode 4750 (authorised) or a plain 0755 copy; needs root for true.
+    bool setHelperAuthorised(bool authorised);
+    // The fake pkexec exits with this code; 0 runs the requested root command for real.
+    void setPkexecExitCode(int code);
+    QList<QStringList> pkexecCalls() const;
+
+    // The fake gsettings' store; "" for a key never set.
+    QString gsetting(const QString& schema, const QString& key) const;
+    void setGsetting(const QString& schema, const QString& key, const QString& value);
+    // Whether the desktop proxy is on and points at 127.0.0.1:mixedPort.
+    bool proxiesPointHere() const;
+    QStringList gsettingsCalls() const; // one line per call, arguments joined by spaces
+
+    // Processes whose command line runs a core on this data folder ("-d <data> -f").
+    QList<qint64> corePids() const;
+
+private:
+    QTemporaryDir m_dir;
+    BundleLayout m_layout;
+    qint64 m_mixedPort = 0;
+    qint64 m_apiPort = 0;
+    bool m_valid = false;
+};
