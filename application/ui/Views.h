@@ -1,1 +1,0 @@
-// Views of the controller live here.

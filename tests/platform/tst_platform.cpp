@@ -1,0 +1,639 @@
+#include "FakeTools.h"
+#include "TestSupport.h"
+
+#include "platform/AdminAuthorizer.h"
+#include "platform/AppPaths.h"
+#include "platform/DeviceName.h"
+#include "platform/LoginItem.h"
+#include "platform/MachineIdentity.h"
+#include "platform/NetworkInterfaces.h"
+#include "platform/SystemProxy.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include <net/if.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using Calls = QList<QStringList>;
+using Answers = QList<QPair<QStringList, QByteArray>>;
+Q_DECLARE_METATYPE(InterfaceAddress)
+
+namespace {
+const QByteArray kListing = "An asterisk (*) denotes that a network service is disabled.\n"
+                            "Wi-Fi\n*Bluetooth PAN\nThunderbolt Bridge\n";
+
+Calls commandsOn(const QString& service) {
+    return {
+        {"networksetup", "-setwebproxy", service, "127.0.0.1", "17890"},
+        {"networksetup", "-setsecurewebproxy", service, "127.0.0.1", "17890"},
+        {"networksetup", "-setsocksfirewallproxy", service, "127.0.0.1", "17890"},
+        {"networksetup", "-setproxybypassdomains", service, "127.0.0.1", "localhost", "*.local"}};
+}
+
+Calls commandsOff(const QString& service) {
+    return {{"networksetup", "-setwebproxystate", service, "off"},
+            {"networksetup", "-setsecurewebproxystate", service, "off"},
+            {"networksetup", "-setsocksfirewallproxystate", service, "off"}};
+}
+
+const Calls kListingCall = {{"networksetup", "-listallnetworkservices"}};
+
+Calls gnomeOn() {
+    Calls calls;
+    for (const QString kind : {"http", "https", "socks"}) {
+        calls.append({"gsettings", "set", "org.gnome.system.proxy." + kind, "host", "'127.0.0.1'"});
+        calls.append({"gsettings", "set", "org.gnome.system.proxy." + kind, "port", "17890"});
+    }
+    calls.append({"gsettings", "set", "org.gnome.system.proxy", "ignore-hosts",
+                  "['127.0.0.1', 'localhost', '*.local']"});
+    calls.append({"gsettings", "set", "org.gnome.system.proxy", "mode", "'manual'"});
+    return calls;
+}
+
+const Calls kGnomeOff = {{"gsettings", "set", "org.gnome.system.proxy", "mode", "'none'"}};
+
+QStringList kdeKey(const QString& tool, const QString& key) {
+    return {tool, "--file", "kioslaverc", "--group", "Proxy Settings", "--key", key};
+}
+
+Calls kdeOn(const QString& tool) {
+    return {kdeKey(tool, "httpProxy") << "http://127.0.0.1:17890",
+            kdeKey(tool, "httpsProxy") << "http://127.0.0.1:17890",
+            kdeKey(tool, "socksProxy") << "socks://127.0.0.1:17890",
+            kdeKey(tool, "NoProxyFor") << "127.0.0.1,localhost,.local",
+            kdeKey(tool, "ProxyType") << "1"};
+}
+
+Calls kdeOff(const QString& tool) {
+    return {kdeKey(tool, "ProxyType") << "0"};
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+}
+} // namespace
+
+class PlatformTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // --- macOS system proxy through networksetup ---
+    void listsEnabledServices_data();
+    void listsEnabledServices();
+    void networkSetupCommands_data();
+    void networkSetupCommands();
+    void networkSetupPointsAt_data();
+    void networkSetupPointsAt();
+
+    // --- Linux desktop proxy stores ---
+    void desktopStoreCommands_data();
+    void desktopStoreCommands();
+    void desktopStorePointsAt_data();
+    void desktopStorePointsAt();
+
+    // --- administrator authorisation ---
+    void appleScriptEscapesPath();
+    void appleScriptOutcome_data();
+    void appleScriptOutcome();
+    void pkexecAuthorizes_data();
+    void pkexecAuthorizes();
+
+    // --- login items ---
+    void launchAgentText();
+    void autostartExec_data();
+    void autostartExec();
+    void loginItemOnOffTwice_data();
+    void loginItemOnOffTwice();
+    void unwritableFolderLeavesItOff_data();
+    void unwritableFolderLeavesItOff();
+
+    // --- identity, addresses, names, paths ---
+    void linuxMachineIdentity();
+    void ioregMachineIdentity_data();
+    void ioregMachineIdentity();
+    void firstLanIPv4_data();
+    void firstLanIPv4();
+    void systemInterfacesListLoopback();
+    void deviceNameFromMachineInfo_data();
+    void deviceNameFromMachineInfo();
+    void deviceNameFromScutil();
+    void bundleLayouts();
+    void dataFolderForCurrentUser();
+};
+
+// ---------------------------------------------------------------------------------------------
+
+void PlatformTest::listsEnabledServices_data() {
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<QStringList>("services");
+    QTest::newRow("header, enabled and disabled")
+        << kListing << QStringList{"Wi-Fi", "Thunderbolt Bridge"};
+    QTest::newRow("blanks kept, empty lines dropped")
+        << QByteArray("An asterisk\n\n USB LAN \n") << QStringList{" USB LAN "};
+    QTest::newRow("only disabled") << QByteArray("An asterisk\n*Wi-Fi\n") << QStringList{};
+    QTest::newRow("not UTF-8") << QByteArray("Wi-Fi\n\xff\xfe\n") << QStringList{};
+}
+
+void PlatformTest::listsEnabledServices() {
+    QFETCH(QByteArray, listing);
+    QFETCH(QStringList, services);
+    FakeTools tools;
+    NetworkSetupProxy proxy(tools.add("networksetup"));
+    tools.answer("networksetup", {"-listallnetworkservices"}, listing);
+    QCOMPARE(proxy.activeNetworkServices(), services);
+}
+
+void PlatformTest::networkSetupCommands_data() {
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<Calls>("expected");
+    QTest::newRow("on, two services")
+        << kListing << true << 1
+        << kListingCall + commandsOn("Wi-Fi") + commandsOn("Thunderbolt Bridge");
+    QTest::newRow("off twice") << kListing << false << 2
+                               << kListingCall + commandsOff("Wi-Fi") +
+                                      commandsOff("Thunderbolt Bridge") + kListingCall +
+                                      commandsOff("Wi-Fi") + commandsOff("Thunderbolt Bridge");
+    QTest::newRow("no enabled service")
+        << QByteArray("An asterisk\n*Wi-Fi\n") << true << 1 << kListingCall;
+    QTest::newRow("listing fails") << QByteArray() << true << 1 << kListingCall;
+}
+
+void PlatformTest::networkSetupCommands() {
+    QFETCH(QByteArray, listing);
+    QFETCH(bool, enabled);
+    QFETCH(int, runs);
+    QFETCH(Calls, expected);
+    FakeTools tools;
+    NetworkSetupProxy proxy(tools.add("networksetup", listing.isEmpty() ? 1 : 0));
+    tools.answer("networksetup", {"-listallnetworkservices"}, listing);
+    for (int i = 0; i < runs; ++i)
+        proxy.apply(enabled, 17890);
+    QCOMPARE(tools.calls(), expected);
+
+    // A tool that cannot be started runs nothing and does not fail.
+    NetworkSetupProxy missing(tools.folder() + "/no-such-tool");
+    missing.apply(true, 17890);
+}
+
+void PlatformTest::networkSetupPointsAt_data() {
+    QTest::addColumn<QByteArray>("webProxy");
+    QTest::addColumn<bool>("pointsAt");
+    QTest::newRow("ours") << QByteArray("Enabled: Yes\nServer: 127.0.0.1\nPort: 17890\n"
+                                        "Authenticated Proxy Enabled: 0\n")
+                          << true;
+    QTest::newRow("off") << QByteArray("Enabled: No\nServer: 127.0.0.1\nPort: 17890\n") << false;
+    QTest::newRow("user's own proxy")
+        << QByteArray("Enabled: Yes\nServer: 10.0.0.1\nPort: 17890\n") << false;
+    QTest::newRow("other port") << QByteArray("Enabled: Yes\nServer: 127.0.0.1\nPort: 8080\n")
+                                << false;
+}
+
+void PlatformTest::networkSetupPointsAt() {
+    QFETCH(QByteArray, webProxy);
+    QFETCH(bool, pointsAt);
+    FakeTools tools;
+    NetworkSetupProxy proxy(tools.add("networksetup"));
+    tools.answer("networksetup", {"-listallnetworkservices"}, kListing);
+    tools.answer("networksetup", {"-getwebproxy", "Thunderbolt Bridge"}, webProxy);
+    QCOMPARE(proxy.pointsAt(17890), pointsAt);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void PlatformTest::desktopStoreCommands_data() {
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<Calls>("on");
+    QTest::addColumn<Calls>("off");
+    QTest::newRow("GNOME") << QStringList{"gsettings"} << gnomeOn() << kGnomeOff;
+    QTest::newRow("KDE 5") << QStringList{"kwriteconfig5"} << kdeOn("kwriteconfig5")
+                           << kdeOff("kwriteconfig5");
+    QTest::newRow("KDE 6 preferred") << QStringList{"kwriteconfig5", "kwriteconfig6"}
+                                     << kdeOn("kwriteconfig6") << kdeOff("kwriteconfig6");
+    QTest::newRow("both") << QStringList{"gsettings", "kwriteconfig5"}
+                          << gnomeOn() + kdeOn("kwriteconfig5")
+                          << kGnomeOff + kdeOff("kwriteconfig5");
+    QTest::newRow("none") << QStringList{} << Calls{} << Calls{};
+}
+
+void PlatformTest::desktopStoreCommands() {
+    QFETCH(QStringList, present);
+    QFETCH(Calls, on);
+    QFETCH(Calls, off);
+    FakeTools tools;
+    for (const QString& tool : present)
+        tools.add(tool);
+    // An empty folder first in the search path, as a missing tool must simply be skipped.
+    QTemporaryDir empty;
+    LinuxDesktopProxy proxy({empty.path(), tools.folder()});
+
+    proxy.apply(true, 17890);
+    QCOMPARE(tools.calls(), on);
+    tools.clearCalls();
+    proxy.apply(false, 17890);
+    proxy.apply(false, 17890);
+    QCOMPARE(tools.calls(), off + off);
+}
+
+void PlatformTest::desktopStorePointsAt_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<Answers>("answers");
+    QTest::addColumn<bool>("pointsAt");
+    const Answers gnome = {{{"get", "org.gnome.system.proxy.http", "host"}, "'127.0.0.1'\n"},
+                           {{"get", "org.gnome.system.proxy.http", "port"}, "17890\n"}};
+    QTest::newRow("GNOME manual, ours")
+        << "gsettings" << gnome + Answers{{{"get", "org.gnome.system.proxy", "mode"}, "'manual'\n"}}
+        << true;
+    QTest::newRow("GNOME off") << "gsettings"
+                               << gnome + Answers{{{"get", "org.gnome.system.proxy", "mode"},
+                                                   "'none'\n"}}
+                               << false;
+    const QStringList kde = kdeKey("kreadconfig5", "").mid(1, 5);
+    QTest::newRow("KDE manual, ours")
+        << "kreadconfig5"
+        << Answers{{kde + QStringList{"ProxyType"}, "1\n"},
+                   {kde + QStringList{"httpProxy"}, "http://127.0.0.1:17890\n"}}
+        << true;
+    QTest::newRow("KDE manual, user's own")
+        << "kreadconfig5"
+        << Answers{{kde + QStringList{"ProxyType"}, "1\n"},
+                   {kde + QStringList{"httpProxy"}, "http://proxy.example:3128\n"}}
+        << false;
+    QTest::newRow("no tool") << QString() << Answers{} << false;
+}
+
+void PlatformTest::desktopStorePointsAt() {
+    QFETCH(QString, tool);
+    QFETCH(Answers, answers);
+    QFETCH(bool, pointsAt);
+    FakeTools tools;
+    if (!tool.isEmpty())
+        tools.add(tool);
+    for (const auto& [arguments, output] : answers)
+        tools.answer(tool, arguments, output);
+    LinuxDesktopProxy proxy({tools.folder()});
+    QCOMPARE(proxy.pointsAt(17890), pointsAt);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void PlatformTest::appleScriptEscapesPath() {
+    // The shell word is escaped first, then the whole command for the AppleScript string.
+    QCOMPARE(AppleScriptAuthorizer::scriptFor(R"(/Apps/it's "x"\y/vantrel-helper)"),
+             QString(R"(do shell script "chown root:wheel '/Apps/it'\\''s \"x\"\\y/vantrel-helper')"
+                     R"( && chmod 4755 '/Apps/it'\\''s \"x\"\\y/vantrel-helper'")"
+                     R"( with administrator privileges)"));
+}
+
+void PlatformTest::appleScriptOutcome_data() {
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("authorized");
+    QTest::newRow("confirmed") << 0 << true;
+    QTest::newRow("cancelled") << 1 << false;
+}
+
+void PlatformTest::appleScriptOutcome() {
+    QFETCH(int, exitCode);
+    QFETCH(bool, authorized);
+    FakeTools tools;
+    AppleScriptAuthorizer authorizer(tools.add("osascript", exitCode));
+    QCOMPARE(authorizer.authorizeLauncher("/A b/vantrel-helper"), authorized);
+    const Calls expected = {
+        {"osascript", "-e", AppleScriptAuthorizer::scriptFor("/A b/vantrel-helper")}};
+    QCOMPARE(tools.calls(), expected);
+}
+
+void PlatformTest::pkexecAuthorizes_data() {
+    QTest::addColumn<QString>("launcherKind");
+    QTest::addColumn<int>("pkexecExit"); // -1: the fake runs the command as a real pkexec would
+    QTest::addColumn<bool>("needsRoot");
+    QTest::addColumn<bool>("authorized");
+    QTest::newRow("regular file") << "file" << -1 << true << true;
+    QTest::newRow("launcher is a link") << "link" << -1 << false << false;
+    QTest::newRow("core missing") << "no core" << -1 << false << false;
+    QTest::newRow("dialog dismissed") << "file" << 126 << false << false;
+}
+
+void PlatformTest::pkexecAuthorizes() {
+    QFETCH(QString, launcherKind);
+    QFETCH(int, pkexecExit);
+    QFETCH(bool, needsRoot);
+    QFETCH(bool, authorized);
+    if (needsRoot && geteuid() != 0)
+        QSKIP("changing the owner to root needs root");
+
+    QTemporaryDir bundle;
+    const QString folder = bundle.path() + "/it's a \"bundle\" $(x)";
+    QVERIFY(QDir().mkpath(folder));
+    const QString launcher = folder + "/vantrel-helper";
+    const QString core = folder + "/vantrel-core";
+    if (launcherKind != "no core")
+        TestSupport::writeScript(core, "#!/bin/sh\n");
+    if (launcherKind == "link") {
+        TestSupport::writeScript(folder + "/real-helper", "#!/bin/sh\n");
+        QVERIFY(QFile::link(folder + "/real-helper", launcher));
+    } else {
+        TestSupport::writeScript(launcher, "#!/bin/sh\n");
+    }
+
+    FakeTools tools;
+    const QString pkexec =
+        pkexecExit < 0 ? tools.add("pkexec", 0, "exec \"$@\"") : tools.add("pkexec", pkexecExit);
+    PkexecAuthorizer authorizer(pkexec);
+    QCOMPARE(authorizer.authorizeLauncher(launcher), authorized);
+
+    // The path travels as one positional argument; the command text is fixed.
+    const QString group = PkexecAuthorizer::primaryGroup();
+    const Calls expected = {
+        {"pkexec", "/bin/sh", "-c", PkexecAuthorizer::rootScript(), "sh", launcher, group}};
+    QCOMPARE(tools.calls(), expected);
+    QVERIFY(!PkexecAuthorizer::rootScript().contains(folder));
+
+    const QFileInfo launcherInfo(launcher);
+    if (authorized) {
+        QCOMPARE(modeOf(launcher) & 07777, mode_t(04750));
+        QCOMPARE(launcherInfo.ownerId(), 0u);
+        QCOMPARE(launcherInfo.groupId(), uint(getgid()));
+        QCOMPARE(modeOf(core) & 07777, mode_t(0755));
+        QCOMPARE(QFileInfo(core).ownerId(), 0u);
+        QCOMPARE(QFileInfo(core).groupId(), 0u);
+    } else {
+        QVERIFY(!(modeOf(launcherInfo.canonicalFilePath()) & S_ISUID));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void PlatformTest::launchAgentText() {
+    const QStringList lines =
+        LaunchAgentLoginItem::agentText(
+            R"(/Applications/Tom & "Jerry's" <VPN>.app/Contents/MacOS/VantrelVPN)")
+            .split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 14);
+    QCOMPARE(lines[1], R"(<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" )"
+                       R"("http://www.apple.com/DTDs/PropertyList-1.0.dtd">)");
+    QCOMPARE(lines[8], "        <string>/Applications/Tom &amp; &quot;Jerry&apos;s&quot; "
+                       "&lt;VPN&gt;.app/Contents/MacOS/VantrelVPN</string>");
+    QCOMPARE(lines[13], "</plist>"); // and no line feed after it
+}
+
+void PlatformTest::autostartExec_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("exec");
+    QTest::newRow("blanks") << "/opt/Miravo VPN/bin/vantrel-vpn"
+                            << R"("/opt/Miravo VPN/bin/vantrel-vpn")";
+    QTest::newRow("ampersand and percent") << "/opt/a&b/100%/vpn"
+                                           << R"("/opt/a&b/100%%/vpn")";
+    QTest::newRow("quotes and dollar") << R"(/opt/"it's"/$HOME/vpn)"
+                                       << R"("/opt/\\"it's\\"/\\$HOME/vpn")";
+    QTest::newRow("backslash and backtick") << R"(/opt/a\b/`x`/vpn)"
+                                            << R"("/opt/a\\\\b/\\`x\\`/vpn")";
+}
+
+void PlatformTest::autostartExec() {
+    QFETCH(QString, path);
+    QFETCH(QString, exec);
+    QCOMPARE(XdgAutostartLoginItem::entryText(path), "[Desktop Entry]\n"
+                                                     "Type=Application\n"
+                                                     "Name=Miravo VPN\n"
+                                                     "Exec=" +
+                                                         exec +
+                                                         "\n"
+                                                         "X-GNOME-Autostart-enabled=true\n");
+}
+
+namespace {
+// Login items live under the test's home folder, on the same file system as its trash.
+std::unique_ptr<FileLoginItem> loginItem(const QString& kind, const QString& base) {
+    if (kind == "launch agent")
+        return std::make_unique<LaunchAgentLoginItem>(base);
+    return std::make_unique<XdgAutostartLoginItem>(base + "/.config");
+}
+
+int trashedCopies(const QString& fileName) {
+    const QString trash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
+    int count = 0;
+    for (QDirIterator it(trash, QDir::Files); it.hasNext();)
+        count += QFileInfo(it.next()).fileName().startsWith(fileName) ? 1 : 0;
+    return count;
+}
+} // namespace
+
+void PlatformTest::loginItemOnOffTwice_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("launch agent") << "launch agent";
+    QTest::newRow("XDG autostart") << "XDG autostart";
+}
+
+void PlatformTest::loginItemOnOffTwice() {
+    QFETCH(QString, kind);
+    QTemporaryDir home(QDir::homePath() + "/login-XXXXXX");
+    const auto item = loginItem(kind, home.path());
+    const QString executable = home.path() + "/Miravo VPN & Co/vantrel-vpn";
+    const QString fileName = QFileInfo(item->filePath()).fileName();
+    // The trash lies in the data folder, which a fresh test home lacks.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    const int trashedBefore = trashedCopies(fileName);
+
+    QVERIFY(!item->isRegistered());
+    for (int i = 0; i < 2; ++i) {
+        item->setRegistered(true, executable);
+        QVERIFY(item->isRegistered());
+        QFile file(item->filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(file.readAll()).contains("Miravo VPN &"));
+    }
+    for (int i = 0; i < 2; ++i) {
+        item->setRegistered(false, executable);
+        QVERIFY(!item->isRegistered());
+    }
+    QCOMPARE(trashedCopies(fileName), trashedBefore + 1); // moved, not deleted
+}
+
+void PlatformTest::unwritableFolderLeavesItOff_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("readOnlyFolder"); // else a file stands where the folder belongs
+    QTest::newRow("launch agent, read-only") << "launch agent" << true;
+    QTest::newRow("XDG autostart, read-only") << "XDG autostart" << true;
+    QTest::newRow("launch agent, blocked") << "launch agent" << false;
+    QTest::newRow("XDG autostart, blocked") << "XDG autostart" << false;
+}
+
+void PlatformTest::unwritableFolderLeavesItOff() {
+    QFETCH(QString, kind);
+    QFETCH(bool, readOnlyFolder);
+    if (readOnlyFolder && geteuid() == 0)
+        QSKIP("root writes into read-only folders");
+    QTemporaryDir home(QDir::homePath() + "/login-XXXXXX");
+    const auto item = loginItem(kind, home.path());
+    const QString folder = QFileInfo(item->filePath()).absolutePath();
+    if (readOnlyFolder) {
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    } else {
+        QVERIFY(QDir().mkpath(QFileInfo(folder).absolutePath()));
+        QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
+    }
+    item->setRegistered(true, "/opt/vantrel/bin/vantrel-vpn");
+    QVERIFY(!item->isRegistered());
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void PlatformTest::linuxMachineIdentity() {
+    QTemporaryDir dir;
+    const auto identityOf = [&](const QByteArray& content) {
+        const QString path = dir.filePath("machine-id");
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return QString("unwritable");
+        file.write(content);
+        file.close();
+        return LinuxMachineIdentity(path).platformId();
+    };
+    const QByteArray machineId = "4c4c4544003957108052b4c04f384833";
+    const QString id = identityOf(machineId + "\n");
+    QVERIFY2(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
+                                "[0-9A-F]{12}$")
+                 .match(id)
+                 .hasMatch(),
+             qPrintable(id));
+    QVERIFY(!QString(id).remove('-').contains(QString::fromLatin1(machineId), Qt::CaseInsensitive));
+    QCOMPARE(identityOf(machineId + "\n"), identityOf(machineId)); // stable, trimmed
+    QVERIFY(identityOf("0123456789abcdef0123456789abcdef") != identityOf(machineId));
+    QCOMPARE(identityOf(" \n"), QString());
+    QCOMPARE(LinuxMachineIdentity(dir.filePath("missing")).platformId(), QString());
+}
+
+void PlatformTest::ioregMachineIdentity_data() {
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<QString>("uuid");
+    QTest::newRow("listed")
+        << QByteArray("+-o J314sAP  <class IOPlatformExpertDevice>\n"
+                      "    {\n"
+                      "      \"IOPlatformSerialNumber\" = \"C02XYZ\"\n"
+                      "      \"IOPlatformUUID\" = \"8A0C5E2B-1F3D-4B6A-9C7E-2D4F6A8B0C1E\"\n"
+                      "    }\n")
+        << "8A0C5E2B-1F3D-4B6A-9C7E-2D4F6A8B0C1E";
+    QTest::newRow("absent") << QByteArray("+-o Root\n") << QString();
+}
+
+void PlatformTest::ioregMachineIdentity() {
+    QFETCH(QByteArray, listing);
+    QFETCH(QString, uuid);
+    FakeTools tools;
+    IoregMachineIdentity identity(tools.add("ioreg"));
+    tools.answer("ioreg", {"-rd1", "-c", "IOPlatformExpertDevice"}, listing);
+    QCOMPARE(identity.platformId(), uuid);
+}
+
+void PlatformTest::firstLanIPv4_data() {
+    QTest::addColumn<QList<InterfaceAddress>>("addresses");
+    QTest::addColumn<QStringList>("prefixes");
+    QTest::addColumn<QString>("expected"); // empty: none
+    const unsigned upRunning = IFF_UP | IFF_RUNNING;
+    const InterfaceAddress lo{"lo0", upRunning | IFF_LOOPBACK, AF_INET, "127.0.0.1"};
+    const InterfaceAddress en0v6{"en0", upRunning, AF_INET6, "fe80::1%en0"};
+    const InterfaceAddress en0NoAddress{"en0", upRunning, AF_INET, ""};
+    const InterfaceAddress en1{"en1", upRunning, AF_INET, "192.168.1.20"};
+    const InterfaceAddress en1Down{"en1", IFF_UP, AF_INET, "192.168.1.20"};
+    const QStringList onMac{"en"}, onLinux{"en", "eth", "wl"};
+    QTest::newRow("en1") << QList{lo, en0v6, en1} << onMac << "192.168.1.20";
+    QTest::newRow("en1 down") << QList{lo, en0v6, en1Down} << onMac << "";
+    QTest::newRow("entry without address") << QList{en0NoAddress, en1} << onMac << "192.168.1.20";
+    QTest::newRow("eth0 on Linux")
+        << QList{lo, InterfaceAddress{"eth0", upRunning, AF_INET, "10.0.0.7"}} << onLinux
+        << "10.0.0.7";
+    QTest::newRow("wlan0 on Linux")
+        << QList{lo, InterfaceAddress{"wlan0", upRunning, AF_INET, "10.0.0.8"}} << onLinux
+        << "10.0.0.8";
+    QTest::newRow("wlan0 not on macOS")
+        << QList{InterfaceAddress{"wlan0", upRunning, AF_INET, "10.0.0.8"}} << onMac << "";
+}
+
+void PlatformTest::firstLanIPv4() {
+    QFETCH(QList<InterfaceAddress>, addresses);
+    QFETCH(QStringList, prefixes);
+    QFETCH(QString, expected);
+    QCOMPARE(::firstLanIPv4(addresses, prefixes).value_or(QString()), expected);
+}
+
+void PlatformTest::systemInterfacesListLoopback() {
+    const QList<InterfaceAddress> addresses = systemInterfaceAddresses();
+    QVERIFY(std::any_of(addresses.begin(), addresses.end(), [](const InterfaceAddress& entry) {
+        return entry.family == AF_INET && entry.address == "127.0.0.1" &&
+               (entry.flags & IFF_LOOPBACK);
+    }));
+}
+
+void PlatformTest::deviceNameFromMachineInfo_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("quoted") << QByteArray(
+                                   "CHASSIS=laptop\nPRETTY_HOSTNAME=\"Anna's \\\"Book\\\"\"\n")
+                            << R"(Anna's "Book")";
+    QTest::newRow("plain, padded") << QByteArray("PRETTY_HOSTNAME= Anna \n") << "Anna";
+    QTest::newRow("none") << QByteArray("CHASSIS=laptop\n") << "";
+}
+
+void PlatformTest::deviceNameFromMachineInfo() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("machine-info"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    QCOMPARE(DeviceName::fromMachineInfo(file.fileName()), name);
+    QCOMPARE(DeviceName::orHostName(name),
+             name.isEmpty() ? QSysInfo::machineHostName().trimmed() : name);
+}
+
+void PlatformTest::deviceNameFromScutil() {
+    FakeTools tools;
+    const QString scutil = tools.add("scutil");
+    tools.answer("scutil", {"--get", "ComputerName"}, "  Anna’s MacBook Pro\n");
+    QCOMPARE(DeviceName::fromScutil(scutil), QString("Anna’s MacBook Pro"));
+    QCOMPARE(DeviceName::fromScutil(tools.folder() + "/missing"), QString());
+}
+
+void PlatformTest::bundleLayouts() {
+    const BundleLayout linuxLayout = BundleLayout::linuxLayout("/opt/vantrel/bin/vantrel-vpn");
+    QCOMPARE(linuxLayout.executable, "/opt/vantrel/bin/vantrel-vpn");
+    QCOMPARE(linuxLayout.coreBinary, "/opt/vantrel/libexec/vantrel-vpn/vantrel-core");
+    QCOMPARE(linuxLayout.helperBinary, "/opt/vantrel/libexec/vantrel-vpn/vantrel-helper");
+    QCOMPARE(linuxLayout.resource("geoip.metadb"), "/opt/vantrel/share/vantrel-vpn/geoip.metadb");
+
+    const QString contents = "/Applications/Miravo VPN.app/Contents";
+    const BundleLayout macLayout = BundleLayout::macLayout(contents + "/MacOS/VantrelVPN");
+    QCOMPARE(macLayout.coreBinary, contents + "/MacOS/vantrel-core");
+    QCOMPARE(macLayout.helperBinary, contents + "/MacOS/vantrel-helper");
+    QCOMPARE(macLayout.resource("default_config.json"),
+             contents + "/Resources/default_config.json");
+}
+
+void PlatformTest::dataFolderForCurrentUser() {
+    const AppPaths paths = AppPaths::forCurrentUser();
+    QCOMPARE(paths.dataDir, qEnvironmentVariable("XDG_DATA_HOME") + "/VantrelVPN");
+    QCOMPARE(paths.homeDir, QDir::homePath());
+    QCOMPARE(paths.configFile(), paths.dataDir + "/app_config.json");
+    QCOMPARE(paths.deviceIdFile(), paths.dataDir + "/device_id");
+}
+
+QTEST_GUILESS_MAIN(PlatformTest)
+#include "tst_platform.moc"
