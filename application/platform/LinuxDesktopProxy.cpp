@@ -88,6 +88,12 @@ void LinuxDesktopProxy::applyKde(const QString& kwriteconfig, bool enabled,
     } else {
         write(QStringLiteral("ProxyType"), QStringLiteral("0")); // none
     }
+    // Running KDE programs reread their proxy settings only when told to.
+    if (const QString dbusSend = firstTool({QStringLiteral("dbus-send")}); !dbusSend.isEmpty())
+        ToolProcess::run(dbusSend,
+                         {QStringLiteral("--type=signal"), QStringLiteral("/KIO/Scheduler"),
+                          QStringLiteral("org.kde.KIO.Scheduler.reparseSlaveConfiguration"),
+                          QStringLiteral("string:")});
 }
 
 bool LinuxDesktopProxy::gnomePointsAt(const QString& gsettings, qint64 mixedPort) const {

@@ -226,7 +226,12 @@ void PlatformTest::desktopStoreCommands_data() {
     QTest::newRow("both") << QStringList{"gsettings", "kwriteconfig5"}
                           << gnomeOn() + kdeOn("kwriteconfig5")
                           << kGnomeOff + kdeOff("kwriteconfig5");
-    QTest::newRow("none") << QStringList{} << Calls{} << Calls{};
+    const Calls reparse = {{"dbus-send", "--type=signal", "/KIO/Scheduler",
+                            "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"}};
+    QTest::newRow("KDE told to reread")
+        << QStringList{"kwriteconfig5", "dbus-send"} << kdeOn("kwriteconfig5") + reparse
+        << kdeOff("kwriteconfig5") + reparse;
+    QTest::newRow("none") << QStringList{"dbus-send"} << Calls{} << Calls{};
 }
 
 void PlatformTest::desktopStoreCommands() {
