@@ -7,6 +7,7 @@
 #include "platform/LoginItem.h"
 #include "platform/MachineIdentity.h"
 #include "platform/NetworkInterfaces.h"
+#include "platform/PlatformServices.h"
 #include "platform/SystemProxy.h"
 
 #include <QDir>
@@ -131,6 +132,7 @@ private slots:
     void deviceNameFromScutil();
     void bundleLayouts();
     void dataFolderForCurrentUser();
+    void servicesForThisHost();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -638,6 +640,19 @@ void PlatformTest::dataFolderForCurrentUser() {
     QCOMPARE(paths.homeDir, QDir::homePath());
     QCOMPARE(paths.configFile(), paths.dataDir + "/app_config.json");
     QCOMPARE(paths.deviceIdFile(), paths.dataDir + "/device_id");
+}
+
+void PlatformTest::servicesForThisHost() {
+    const PlatformServices services = PlatformServices::forHost(QDir::homePath());
+    QVERIFY(services.systemProxy && services.adminAuthorizer && services.machineIdentity);
+    QVERIFY(services.interfaces && services.deviceName);
+    QVERIFY(!services.deviceName().isEmpty());
+    QCOMPARE(services.lanInterfacePrefixes, lanInterfacePrefixes());
+    QCOMPARE(services.pkillPath, "/usr/bin/pkill");
+    const auto* item = dynamic_cast<const FileLoginItem*>(services.loginItem.get());
+    QVERIFY(item);
+    QCOMPARE(item->filePath(),
+             qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/com.vantrel.vpn.desktop");
 }
 
 QTEST_GUILESS_MAIN(PlatformTest)
