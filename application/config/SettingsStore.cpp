@@ -105,9 +105,12 @@ bool ensurePrivateFolder(const QString& path) {
     if (::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST) {
         return false;
     }
+    if (!QFileInfo(path).isDir()) {
+        return false;
+    }
     // An older, more open folder is tightened too.
     ::chmod(native.constData(), S_IRWXU);
-    return QFileInfo(path).isDir();
+    return true;
 }
 
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, QString* error) {
