@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QStringBuilder>
 #include <QUrl>
 
 QString rawValue(ProxyMode mode) {
@@ -53,22 +54,24 @@ std::optional<MihomoRuleLines> linesForNormalized(const QString& n, CustomRuleAc
         return std::nullopt;
     }
     if (n.startsWith(QLatin1String("kw:"))) {
-        const QString keyword = n.mid(3);
+        const QStringView keyword = QStringView(n).mid(3);
         if (keyword.isEmpty()) {
             return std::nullopt;
         }
-        return MihomoRuleLines{QLatin1String("DOMAIN-KEYWORD,") + keyword + u',' + target,
-                               direct ? std::optional<QString>(u'*' + keyword + u'*')
+        return MihomoRuleLines{QString(QLatin1String("DOMAIN-KEYWORD,") % keyword % u',' % target),
+                               direct ? std::optional<QString>(QString(u'*' % keyword % u'*'))
                                       : std::nullopt};
     }
     if (RuleParser::isIPv4OrCIDR(n)) {
-        const QString network = n.contains(u'/') ? n : n + QLatin1String("/32");
-        return MihomoRuleLines{QLatin1String("IP-CIDR,") + network + u',' + target +
-                                   QLatin1String(",no-resolve"),
+        const QLatin1String hostPrefix =
+            n.contains(u'/') ? QLatin1String("") : QLatin1String("/32");
+        return MihomoRuleLines{QString(QLatin1String("IP-CIDR,") % n % hostPrefix % u',' % target %
+                                       QLatin1String(",no-resolve")),
                                std::nullopt};
     }
-    return MihomoRuleLines{QLatin1String("DOMAIN-SUFFIX,") + n + u',' + target,
-                           direct ? std::optional<QString>(QLatin1String("*.") + n) : std::nullopt};
+    return MihomoRuleLines{QString(QLatin1String("DOMAIN-SUFFIX,") % n % u',' % target),
+                           direct ? std::optional<QString>(QString(QLatin1String("*.") % n))
+                                  : std::nullopt};
 }
 
 } // namespace
@@ -272,10 +275,18 @@ private:
 
 // JSON string literal: quotes, backslash and control characters escaped, the rest as UTF-8.
 void appendJsonString(QByteArray& out, const QString& text) {
+    static const char hex[] = "0123456789abcdef";
     out.append('"');
     const QByteArray utf8 = text.toUtf8();
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
+    const char* const end = utf8.constEnd();
+    const char* plainStart = utf8.constBegin();
+    for (const char* p = plainStart; p != end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            continue;
+        }
+        out.append(plainStart, p - plainStart);
+        plainStart = p + 1;
         switch (c) {
         case '"':
             out.append("\\\"");
@@ -298,18 +309,34 @@ void appendJsonString(QByteArray& out, const QString& text) {
         case '\f':
             out.append("\\f");
             break;
-        default:
-            if (c < 0x20) {
-                static const char hex[] = "0123456789abcdef";
-                out.append("\\u00");
-                out.append(hex[c >> 4]);
-                out.append(hex[c & 0xF]);
-            } else {
-                out.append(ch);
-            }
+        default: {
+            const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
+            out.append(escape, sizeof escape);
+        }
         }
     }
+    out.append(plainStart, end - plainStart);
     out.append('"');
+}
+
+// The canonical 36-character form in upper case.
+void appendUuid(QByteArray& out, const QUuid& id) {
+    static const char hex[] = "0123456789ABCDEF";
+    const unsigned char bytes[16] = {
+        uchar(id.data1 >> 24), uchar(id.data1 >> 16), uchar(id.data1 >> 8), uchar(id.data1),
+        uchar(id.data2 >> 8),  uchar(id.data2),       uchar(id.data3 >> 8), uchar(id.data3),
+        id.data4[0],           id.data4[1],           id.data4[2],          id.data4[3],
+        id.data4[4],           id.data4[5],           id.data4[6],          id.data4[7]};
+    char text[36];
+    int at = 0;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            text[at++] = '-';
+        }
+        text[at++] = hex[bytes[i] >> 4];
+        text[at++] = hex[bytes[i] & 0xF];
+    }
+    out.append(text, sizeof text);
 }
 
 class Writer {
@@ -420,11 +447,11 @@ QByteArray encode(const AppConfig& config) {
     for (const CustomRule& rule : config.customRules) {
         out.append(first ? "{\"id\":\"" : ",{\"id\":\"");
         first = false;
-        out.append(rule.id.toByteArray(QUuid::WithoutBraces).toUpper());
+        appendUuid(out, rule.id);
         out.append("\",\"pattern\":");
         appendJsonString(out, rule.pattern);
         out.append(",\"action\":\"");
-        out.append(rawValue(rule.action).toLatin1());
+        out.append(rule.action == CustomRuleAction::Proxy ? "PROXY" : "DIRECT");
         out.append("\"}");
     }
     out.append(']');

@@ -71,41 +71,62 @@ bool isUnsafeCodeUnit(char16_t c) {
            c == 0xFFFE || c == 0xFFFF;
 }
 
+qsizetype indexOfChar(QStringView text, char16_t wanted) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].unicode() == wanted) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
+// Works on a view of the trimmed, lower-cased text and copies once at the end: patterns are
+// short, and the configuration text normalizes every stored rule again.
 QString normalizePattern(const QString& input) {
     // 1.-2. Trim, then full lower-casing.
-    QString text = input.trimmed().toLower();
+    const QString lowered = input.trimmed().toLower();
+    QStringView text(lowered);
     // 3. Drop any scheme.
-    const qsizetype scheme = text.indexOf(QLatin1String("://"));
-    if (scheme >= 0) {
-        text.remove(0, scheme + 3);
+    for (qsizetype i = 0; i + 2 < text.size(); ++i) {
+        if (text[i] == u':' && text[i + 1] == u'/' && text[i + 2] == u'/') {
+            text = text.mid(i + 3);
+            break;
+        }
     }
     // 4. Drop a path, unless what precedes it is an address: then it is a network.
-    const qsizetype slash = text.indexOf(u'/');
-    if (slash >= 0 && !isIPv4View(QStringView(text).left(slash))) {
-        text.truncate(slash);
+    const qsizetype slash = indexOfChar(text, u'/');
+    if (slash >= 0 && !isIPv4View(text.left(slash))) {
+        text = text.left(slash);
     }
     // 5. Drop a port; keywords may hold ":".
     if (!text.startsWith(QLatin1String("kw:"))) {
-        const qsizetype colon = text.indexOf(u':');
+        const qsizetype colon = indexOfChar(text, u':');
         if (colon >= 0) {
-            text.truncate(colon);
+            text = text.left(colon);
         }
     }
     // 6.-7. Leading wildcards and dots.
-    qsizetype front = 0;
-    while (QStringView(text).mid(front).startsWith(QLatin1String("*."))) {
-        front += 2;
+    while (text.startsWith(QLatin1String("*."))) {
+        text = text.mid(2);
     }
-    while (front < text.size() && text.at(front) == u'.') {
-        ++front;
+    while (text.startsWith(u'.')) {
+        text = text.mid(1);
     }
-    text.remove(0, front);
     // 8.-9. Commas and plain spaces anywhere.
-    text.remove(u',');
-    text.remove(u' ');
-    return text;
+    const bool hasDroppable = indexOfChar(text, u',') >= 0 || indexOfChar(text, u' ') >= 0;
+    if (!hasDroppable && text.size() == lowered.size()) {
+        return lowered;
+    }
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != u',' && c != u' ') {
+            result += c;
+        }
+    }
+    return result;
 }
 
 bool isIPv4(const QString& text) {
@@ -147,21 +168,24 @@ bool isWritablePattern(const QString& normalized) {
     if (normalized.isEmpty() || containsUnsafeCharacter(normalized)) {
         return false;
     }
+    bool emptyLabel = false;
+    QChar previous;
     for (const QChar c : normalized) {
         if (c == u'"' || c == u'\\' || c == u'#') {
             return false;
         }
+        emptyLabel = emptyLabel || (c == u'.' && previous == u'.');
+        previous = c;
     }
     if (normalized.startsWith(QLatin1String("kw:"))) {
         // The keyword's filter entry "*k*" is split at dots by the core like a domain.
-        return !normalized.contains(QLatin1String(".."));
+        return !emptyLabel;
     }
     if (isIPv4OrCIDR(normalized)) {
         return true;
     }
     // A domain: the core refuses a filter entry with an empty label.
-    return !normalized.endsWith(u'.') && !normalized.startsWith(u'.') &&
-           !normalized.contains(QLatin1String(".."));
+    return !emptyLabel && !normalized.endsWith(u'.') && !normalized.startsWith(u'.');
 }
 
 } // namespace RuleParser
