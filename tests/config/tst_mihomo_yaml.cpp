@@ -1,9 +1,14 @@
 #include "config/AppConfig.h"
 #include "config/Deployment.h"
 #include "config/MihomoYaml.h"
+#include "config/SettingsStore.h"
 
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include "TestSupport.h"
 
 #include <yaml-cpp/yaml.h>
 
@@ -553,6 +558,48 @@ private slots:
         const QStringList filter = parsedFilter(root);
         QCOMPARE(filter.size(), 17 + 2);
         QCOMPARE(filter.mid(17), QStringList({"*a:b*", "*.shop.example"}));
+    }
+
+    // The support tool prints what the application writes, with a fresh secret.
+    void toolRendersTheSettingsFile() {
+        QTemporaryDir dir;
+        const QString settings = dir.filePath("app_config.json");
+        QVERIFY(writeFileAtomically(settings, AppConfigCodec::encode(AppConfig::empty())));
+        const QString tool = TestSupport::stageDir() + "/bin/vantrel-config";
+
+        QProcess render;
+        render.start(tool, {"render", settings});
+        QVERIFY(render.waitForFinished(30000));
+        QCOMPARE(render.exitCode(), 0);
+        QString text = QString::fromUtf8(render.readAllStandardOutput());
+        static const QRegularExpression secretLine(QStringLiteral("^secret: \"?([0-9a-f]{32})\"?$"),
+                                                   QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch match = secretLine.match(text);
+        QVERIFY(match.hasMatch());
+        // A secret of digits only comes quoted.
+        text.replace(match.capturedStart(0), match.capturedLength(0), "secret: " + secret);
+        QCOMPARE(text, defaultRecordText());
+
+        writeFileAtomically(settings, "{\"customRules\":[{\"pattern\":\"a\"}]}");
+        QProcess refused;
+        refused.start(tool, {"render", settings});
+        QVERIFY(refused.waitForFinished(30000));
+        QCOMPARE(refused.exitCode(), 1);
+        QVERIFY(refused.readAllStandardOutput().isEmpty());
+        const QByteArray reason = refused.readAllStandardError();
+        QCOMPARE(reason.count('\n'), 1);
+        QVERIFY(reason.contains("customRules[0]"));
+
+        QProcess normalize;
+        normalize.start(tool, {"normalize", " https://Shop.Example:8443/x ", "a..b"});
+        QVERIFY(normalize.waitForFinished(30000));
+        QCOMPARE(normalize.exitCode(), 0);
+        const QString report = QString::fromUtf8(normalize.readAllStandardOutput());
+        QVERIFY2(report.contains("normalized: \"shop.example\"\n"
+                                 "  rule: - DOMAIN-SUFFIX,shop.example,DIRECT\n"
+                                 "  fake-ip-filter: - \"*.shop.example\"\n"),
+                 qPrintable(report));
+        QVERIFY2(report.contains("normalized: \"a..b\"\n  no rule: refused"), qPrintable(report));
     }
 };
 
