@@ -1,0 +1,85 @@
+#include "UiFixture.h"
+#include "ui/ElidedLabel.h"
+#include "ui/SettingsView.h"
+#include "ui/SwitchButton.h"
+
+#include <QFile>
+#include <QPushButton>
+#include <QTest>
+
+class SettingsViewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rowsShowAccountDeviceAndServer_data();
+    void rowsShowAccountDeviceAndServer();
+    void launchAtLoginShowsOutcome_data();
+    void launchAtLoginShowsOutcome();
+    void doneSavesAndCloses();
+
+private:
+    template <typename T> static T* find(const QWidget& view, const char* name) {
+        T* widget = view.findChild<T*>(QLatin1String(name));
+        if (!widget)
+            qWarning("missing widget %s", name);
+        return widget;
+    }
+};
+
+void SettingsViewTest::rowsShowAccountDeviceAndServer_data() {
+    QTest::addColumn<QString>("accountLabel");
+    QTest::addColumn<QString>("shownAccount");
+    QTest::newRow("label") << QStringLiteral("张三的电脑") << QStringLiteral("张三的电脑");
+    QTest::newRow("no label") << QString() << QStringLiteral("未设置");
+}
+
+void SettingsViewTest::rowsShowAccountDeviceAndServer() {
+    QFETCH(QString, accountLabel);
+    QFETCH(QString, shownAccount);
+    UiFixture fixture;
+    SettingsView view(*fixture.manager);
+    fixture.edit([&](AppConfig& config) {
+        config.accountLabel = accountLabel;
+        config.apiBaseURL = QStringLiteral("https://auth.example.com/");
+    });
+    QCOMPARE(find<ElidedLabel>(view, "accountLabelValue")->text(), shownAccount);
+    QCOMPARE(find<ElidedLabel>(view, "deviceNameValue")->text(), QStringLiteral("测试电脑"));
+    QCOMPARE(find<ElidedLabel>(view, "apiBaseUrlValue")->text(),
+             fixture.manager->config().resolvedApiBaseURL());
+}
+
+void SettingsViewTest::launchAtLoginShowsOutcome_data() {
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("written") << true;
+    QTest::newRow("cannot be written") << false;
+}
+
+void SettingsViewTest::launchAtLoginShowsOutcome() {
+    QFETCH(bool, writable);
+    UiFixture fixture;
+    fixture.loginItem->writable = writable;
+    SettingsView view(*fixture.manager);
+    auto* toggle = find<SwitchButton>(view, "launchAtLoginSwitch");
+    QVERIFY(!toggle->isChecked());
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    QCOMPARE(fixture.loginItem->registered, writable);
+    QCOMPARE(fixture.manager->launchAtLogin(), writable);
+    QCOMPARE(toggle->isChecked(), writable);
+}
+
+void SettingsViewTest::doneSavesAndCloses() {
+    UiFixture fixture;
+    SettingsView view(*fixture.manager);
+    QFile::remove(fixture.manager->configFileURL());
+    fixture.manager->setShowSettings(true);
+    auto* done = find<QPushButton>(view, "doneButton");
+    QCOMPARE(done->text(), QStringLiteral("完成"));
+    QVERIFY(done->isDefault());
+    QTest::mouseClick(done, Qt::LeftButton);
+    QVERIFY(!fixture.manager->showSettings());
+    const std::optional<AppConfig> saved = fixture.savedConfig(); // written although unchanged
+    QVERIFY(saved && *saved == fixture.manager->config());
+}
+
+QTEST_MAIN(SettingsViewTest)
+#include "tst_settings_view.moc"
