@@ -9,8 +9,6 @@
 
 #include <set>
 
-class QTcpSocket;
-
 // One proxied connection as the controller lists it.
 struct ConnectionRecord {
     QString id;

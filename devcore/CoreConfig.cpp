@@ -31,7 +31,7 @@ struct Refusal {
     QString reason;
 };
 
-const YAML::Node required(const YAML::Node& root, const char* key) {
+YAML::Node required(const YAML::Node& root, const char* key) {
     const YAML::Node node = root[key];
     if (!node || node.IsNull())
         throw Refusal{QStringLiteral("missing key \"%1\"").arg(QLatin1StringView(key))};

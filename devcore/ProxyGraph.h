@@ -5,9 +5,6 @@
 #include <QHash>
 #include <QStringList>
 
-struct ProxyNode;
-struct ProxyGroup;
-
 // Nodes and groups by name. Every group uses its first member, as a fallback group does while
 // all its members are alive; the development core never probes them.
 class ProxyGraph {
