@@ -42,7 +42,8 @@ std::optional<QNetworkRequest> controllerRequest(qint64 apiPort, const QString& 
 // Waits for the reply; nothing when it was lost or failed in transport. The HTTP status is not
 // examined: the core's error replies simply do not decode.
 QCoro::Task<std::optional<QByteArray>> replyBody(ReplyPointer& reply, int deadlineMs) {
-    if (!co_await finishedWithin(reply.get(), deadlineMs)) {
+    const bool finished = co_await finishedWithin(reply.get(), deadlineMs);
+    if (!finished) {
         (void)reply.release(); // destroyed with its access manager
         co_return std::nullopt;
     }

@@ -15,14 +15,19 @@ std::optional<QNetworkRequest> buildRequest(const QString& baseUrl, const QStrin
         return std::nullopt;
     QNetworkRequest request(url);
     // Sent verbatim, also when empty: the service tells a missing token from a wrong one.
-    request.setRawHeader("X-Device-Token", deviceToken.toUtf8());
+    // A null value would drop the header: keep an empty one.
+    QByteArray token = deviceToken.toUtf8();
+    if (token.isNull())
+        token = QByteArray("");
+    request.setRawHeader("X-Device-Token", token);
     request.setRawHeader("X-Device-Id", deviceId.toUtf8());
     return request;
 }
 
 QCoro::Task<Result> fetch(QNetworkAccessManager* network, QNetworkRequest request) {
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(network->get(request));
-    if (!co_await finishedWithin(reply.get(), timeoutMs)) {
+    const bool finished = co_await finishedWithin(reply.get(), timeoutMs);
+    if (!finished) {
         (void)reply.release(); // destroyed with its access manager
         co_return Result{Outcome::Failed, std::nullopt};
     }
