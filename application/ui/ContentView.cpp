@@ -334,7 +334,6 @@ void ContentView::renderConnection() {
     m_latencyPill->setDot(connected ? Theme::Paint{Tone::Green, 1.0}
                                     : Theme::Paint{Tone::Gray, 0.5});
     m_latencyPill->setText(latencyText(m_manager.latencyMs(), connected));
-    m_latencyPill->updateGeometry();
 }
 
 void ContentView::renderSpeeds() {

@@ -153,7 +153,7 @@ void PlainButton::paintEvent(QPaintEvent*) {
                          Qt::AlignLeft | Qt::AlignVCenter, shown);
     }
 
-    if (hasFocus()) {
+    if (Theme::showsFocusRing(this)) {
         painter.setOpacity(1.0);
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(Theme::color(pal, Theme::Tone::Accent, 0.8), 1.5));

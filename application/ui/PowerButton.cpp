@@ -49,7 +49,7 @@ void PowerButton::paintEvent(QPaintEvent*) {
         Icons::pixmap(QStringLiteral("power"), iconSize, iconColor, devicePixelRatioF());
     painter.drawPixmap((Diameter - iconSize) / 2, (Diameter - iconSize) / 2, icon);
 
-    if (hasFocus()) {
+    if (Theme::showsFocusRing(this)) {
         painter.setOpacity(1.0);
         painter.setPen(QPen(Theme::color(pal, Tone::Accent, 0.8), 1.5));
         painter.drawEllipse(disc.adjusted(5, 5, -5, -5));

@@ -33,9 +33,10 @@ ElidedLabel* label(const QString& text, const QFont& font, Theme::Paint paint, Q
     return result;
 }
 
-QFont monospacedSubheadline() {
-    QFont font = Theme::monospaced(TextStyle::Subheadline);
-    return font;
+// Push buttons at the height of the line edit, so the fixed-size sheet holds every row.
+QPushButton* compact(QPushButton* button) {
+    button->setFixedHeight(22);
+    return button;
 }
 
 int indexOf(CustomRuleAction action) {
@@ -58,7 +59,7 @@ RulesView::RulesView(MihomoManager& manager, QWidget* parent)
     titleRow->addWidget(label(QStringLiteral("附属规则与分流兼容"),
                               Theme::font(TextStyle::Headline), Primary, this));
     titleRow->addStretch(1);
-    auto* done = new QPushButton(QStringLiteral("完成"), this);
+    auto* done = compact(new QPushButton(QStringLiteral("完成"), this));
     done->setObjectName(QStringLiteral("doneButton"));
     done->setDefault(true);
     connect(done, &QPushButton::clicked, this, [this] { m_manager.setShowRules(false); });
@@ -81,7 +82,7 @@ RulesView::RulesView(MihomoManager& manager, QWidget* parent)
                                        Theme::font(TextStyle::Subheadline, Weight::Medium), Primary,
                                        this));
     connectionsHeader->addStretch(1);
-    auto* refresh = new QPushButton(QStringLiteral("刷新"), this);
+    auto* refresh = compact(new QPushButton(QStringLiteral("刷新"), this));
     refresh->setObjectName(QStringLiteral("refreshConnectionsButton"));
     refresh->setAccessibleName(QStringLiteral("刷新最近活跃连接"));
     refresh->setFont(Theme::font(TextStyle::Caption));
@@ -130,7 +131,7 @@ void RulesView::buildAddRow(QVBoxLayout* column) {
     });
     row->addWidget(m_actionSelector);
 
-    m_addButton = new QPushButton(QStringLiteral("添加"), this);
+    m_addButton = compact(new QPushButton(QStringLiteral("添加"), this));
     m_addButton->setObjectName(QStringLiteral("addRuleButton"));
     m_addButton->setAutoDefault(false);
     connect(m_addButton, &QPushButton::clicked, this, &RulesView::addRule);
@@ -147,6 +148,7 @@ void RulesView::buildOptions(QVBoxLayout* column) {
         auto* check = new QCheckBox(text, block);
         check->setObjectName(name);
         check->setFont(Theme::font(TextStyle::Subheadline));
+        check->setFixedHeight(18);
         connect(check, &QCheckBox::clicked, this,
                 [this, field](bool checked) { setOption(field, checked); });
         options->addWidget(check, 0, Qt::AlignHCenter);
@@ -234,7 +236,7 @@ QWidget* RulesView::ruleRow(const CustomRule& rule, QWidget* parent) {
     badge->setObjectName(QStringLiteral("ruleBadge"));
     layout->addWidget(badge);
 
-    auto* pattern = label(rule.pattern, monospacedSubheadline(), Primary, row);
+    auto* pattern = label(rule.pattern, Theme::monospaced(TextStyle::Subheadline), Primary, row);
     pattern->setObjectName(QStringLiteral("rulePattern"));
     layout->addWidget(pattern, 1);
 
@@ -289,7 +291,7 @@ QWidget* RulesView::connectionRow(const ActiveConnectionItem& item, QWidget* par
     texts->addWidget(detail);
     layout->addLayout(texts, 1);
 
-    auto* direct = new QPushButton(QStringLiteral("设为直连"), row);
+    auto* direct = compact(new QPushButton(QStringLiteral("设为直连"), row));
     direct->setObjectName(QStringLiteral("directButton"));
     direct->setAccessibleName(QStringLiteral("设为直连 ") + item.host);
     direct->setFont(Theme::font(TextStyle::Caption));

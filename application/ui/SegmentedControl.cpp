@@ -41,7 +41,7 @@ protected:
             painter.setBrush(Theme::color(pal, Theme::Tone::Primary, 0.06));
             painter.drawRoundedRect(bounds, 5, 5);
         }
-        if (hasFocus()) {
+        if (Theme::showsFocusRing(this)) {
             painter.setBrush(Qt::NoBrush);
             painter.setPen(QPen(Theme::color(pal, Theme::Tone::Accent, 0.8), 1.5));
             painter.drawRoundedRect(bounds, 5, 5);

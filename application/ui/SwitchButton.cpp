@@ -35,7 +35,7 @@ void SwitchButton::paintEvent(QPaintEvent*) {
     painter.setBrush(isDown() ? QColor(0xe8, 0xe8, 0xe8) : QColor(Qt::white));
     painter.drawEllipse(knob);
 
-    if (hasFocus()) {
+    if (Theme::showsFocusRing(this)) {
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(Theme::color(pal, Tone::Accent, 0.8), 1.5));
         painter.drawRoundedRect(track.adjusted(-0.5, -0.5, 0.5, 0.5), radius, radius);

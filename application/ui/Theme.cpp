@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QPalette>
+#include <QWidget>
 
 namespace Theme {
 
@@ -65,6 +66,10 @@ QColor cardFill(const QPalette& palette) {
 
 QColor hairline(const QPalette& palette) {
     return color(palette, Tone::Primary, 0.06);
+}
+
+bool showsFocusRing(const QWidget* widget) {
+    return widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <QFont>
 
 class QPalette;
+class QWidget;
 
 // Semantic colours and text styles of the views, derived from the widget's palette so that light
 // and dark palettes both read well.
@@ -26,6 +27,10 @@ inline QColor color(const QPalette& palette, Paint paint) {
 // The translucent surface of a card and its 6 % hairline.
 QColor cardFill(const QPalette& palette);
 QColor hairline(const QPalette& palette);
+
+// Whether a widget should draw its focus ring: it has focus and the user moved it there with the
+// keyboard (a window's initial focus or a click shows none).
+bool showsFocusRing(const QWidget* widget);
 
 enum class TextStyle { Title3, Headline, Subheadline, Caption, Caption2 };
 enum class Weight { Regular, Medium, Semibold };
