@@ -217,6 +217,8 @@ QWidget* ContentView::buildQuotaCard() {
     m_quotaUsedLabel =
         label(QString(), Theme::font(TextStyle::Caption), {Tone::Primary, 1.0}, card);
     m_quotaUsedLabel->setObjectName(QStringLiteral("quotaUsedLabel"));
+    // A long quota error elides; the short used figure never does.
+    m_quotaUsedLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     m_quotaRightLabel = label(QString(), Theme::font(TextStyle::Caption), Secondary, card);
     m_quotaRightLabel->setObjectName(QStringLiteral("quotaRightLabel"));
     m_quotaRightLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -49,7 +49,9 @@ SettingsView::SettingsView(MihomoManager& manager, QWidget* parent)
         auto* row = new QHBoxLayout;
         row->setContentsMargins(0, 9, 0, 9);
         row->setSpacing(12);
-        row->addWidget(label(title, Primary, group));
+        ElidedLabel* titleLabel = label(title, Primary, group);
+        titleLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred); // values elide first
+        row->addWidget(titleLabel);
         row->addStretch(1);
         row->addWidget(value, 0, Qt::AlignVCenter);
         rows->addLayout(row);

@@ -33,6 +33,7 @@ private slots:
     void lanButtonText();
     void lanButtonInvertsAndSaves();
     void errorLineTakesNoRoomWhileEmpty();
+    void longQuotaErrorElides();
     void sheetsFollowTheirFlagsBothWays();
     void returnInRulesSheetClosesWithoutAdding();
 
@@ -300,6 +301,22 @@ void ContentViewTest::errorLineTakesNoRoomWhileEmpty() {
 
     fixture.manager->setErrorMessage(QString());
     QVERIFY(!error->isVisible());
+}
+
+void ContentViewTest::longQuotaErrorElides() {
+    UiFixture fixture;
+    ContentView view(*fixture.manager);
+    const QString error = QStringLiteral("流量查询失败: ") + QString(200, u'x');
+    fixture.manager->setQuotaError(error);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto* card = find<QWidget>(view, "quotaCard");
+    auto* right = find<ElidedLabel>(view, "quotaRightLabel");
+    auto* used = find<ElidedLabel>(view, "quotaUsedLabel");
+    QCOMPARE(card->width(), view.width() - 40);
+    QVERIFY(right->geometry().right() < card->width());
+    QCOMPARE(right->toolTip(), error);
+    QVERIFY(used->toolTip().isEmpty()); // "已用 0 B" is shown whole
 }
 
 void ContentViewTest::sheetsFollowTheirFlagsBothWays() {
