@@ -1,6 +1,5 @@
 #include "ui/Icons.h"
 
-#include <QHash>
 #include <QImage>
 #include <QPainter>
 #include <QPixmapCache>
