@@ -1,25 +1,124 @@
 #include "App.h"
 
 #include "controller/MihomoManager.h"
+#include "ui/MenuBarContent.h"
 
-#include <QWidget>
+#include "ui/ContentView.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QVBoxLayout>
 
 MihomoManager& SharedState::manager() {
+    // Created on first use and kept for the life of the process; never destroyed, so it cannot
+    // outlive the QApplication it uses.
     static auto* manager = new MihomoManager(ManagerEnvironment::forCurrentUser());
     return *manager;
 }
 
-VantrelVPNApp::VantrelVPNApp(QObject* parent) : QObject(parent) {
-    SharedState::manager();
-    m_window = std::make_unique<QWidget>();
-    m_window->setWindowTitle(QStringLiteral("Miravo VPN"));
-    m_window->setFixedSize(390, 590);
+void AppDelegate::applicationWillTerminate() {
+    if (manager)
+        manager->disconnect();
 }
 
-VantrelVPNApp::~VantrelVPNApp() = default;
+MainWindow::MainWindow(QWidget* content)
+    : m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    setWindowTitle(QStringLiteral("Miravo VPN"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    // The window's size follows its content.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(content);
+}
+
+void MainWindow::setTrayAvailable(std::function<bool()> trayAvailable) {
+    m_trayAvailable = std::move(trayAvailable);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (m_quitting || (m_trayAvailable && m_trayAvailable())) {
+        event->accept(); // hidden; the tray icon reopens it
+        return;
+    }
+    event->ignore();
+    showMinimized();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A window manager may report the mapping again after show(); the hook runs once per
+    // showing (restoring a minimised window counts as one).
+    if (!m_announcedVisible) {
+        m_announcedVisible = true;
+        emit shown();
+    }
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_announcedVisible = false;
+}
+
+namespace {
+
+QString trayIconResource(bool connected) {
+    return connected ? QStringLiteral(":/tray/bolt.shield.fill.svg")
+                     : QStringLiteral(":/tray/bolt.shield.svg");
+}
+
+} // namespace
+
+VantrelVPNApp::VantrelVPNApp(QObject* parent) : VantrelVPNApp(SharedState::manager(), parent) {}
+
+VantrelVPNApp::VantrelVPNApp(MihomoManager& manager, QObject* parent)
+    : QObject(parent), m_manager(manager),
+      m_window(std::make_unique<MainWindow>(new ContentView(manager))),
+      m_menuBarContent(std::make_unique<MenuBarContent>(&manager)) {
+    // The tray symbols are compiled into a static library; pull them in.
+    Q_INIT_RESOURCE(tray);
+    connect(m_window.get(), &MainWindow::shown, this, &VantrelVPNApp::windowShown);
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_delegate,
+            &AppDelegate::applicationWillTerminate);
+
+    m_tray.setToolTip(QStringLiteral("Miravo VPN"));
+    m_tray.setContextMenu(m_menuBarContent->menu());
+    connect(&m_tray, &QSystemTrayIcon::activated, this, &VantrelVPNApp::trayActivated);
+    connect(m_menuBarContent.get(), &MenuBarContent::quitRequested, this, &VantrelVPNApp::quit);
+    // The icon follows the connection also while the window is closed.
+    connect(&m_manager, &MihomoManager::isConnectedChanged, this, &VantrelVPNApp::updateTrayIcon);
+    updateTrayIcon();
+    m_tray.show();
+}
+
+VantrelVPNApp::~VantrelVPNApp() {
+    // The tray must let go of the menu before the menu goes.
+    m_tray.setContextMenu(nullptr);
+}
 
 void VantrelVPNApp::showMainWindow() {
-    m_window->show();
+    if (m_window->isMinimized())
+        m_window->showNormal();
+    else
+        m_window->show();
     m_window->raise();
     m_window->activateWindow();
+}
+
+void VantrelVPNApp::quit() {
+    m_window->setQuitting();
+    QCoreApplication::quit();
+}
+
+void VantrelVPNApp::windowShown() {
+    m_delegate.manager = &m_manager;
+    m_manager.startQuotaPolling();
+}
+
+void VantrelVPNApp::updateTrayIcon() {
+    m_tray.setIcon(QIcon(trayIconResource(m_manager.isConnected())));
+}
+
+void VantrelVPNApp::trayActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger)
+        showMainWindow();
 }

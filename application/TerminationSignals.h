@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <initializer_list>
+#include <vector>
+
+// Catches the given Unix signals (SIGTERM, SIGINT, SIGHUP: the end of the desktop session, a
+// terminal) and reports them on the main thread, where they become an orderly quit: the
+// terminate path still stops the core and switches the system proxies off. The handler only
+// writes to a pipe. One instance at a time.
+class TerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit TerminationSignals(std::initializer_list<int> signalNumbers,
+                                QObject* parent = nullptr);
+    ~TerminationSignals() override;
+
+signals:
+    // Emitted on the main thread, once the event loop runs.
+    void received(int signalNumber);
+
+private:
+    void drain();
+
+    std::vector<int> m_signals;
+    QSocketNotifier* m_notifier = nullptr;
+};
