@@ -10,17 +10,15 @@ namespace {
 
 constexpr int retryPauseMs = 1000;
 
-// An HTTP error status ends the body like any other reply; only a transport failure (refused,
-// reset, aborted, no HTTP reply at all) counts as broken and earns the pause.
-bool endedInFailure(const QNetworkReply& reply) {
-    const int code = reply.error();
-    if (code == QNetworkReply::NoError)
-        return false;
-    const bool httpStatusError =
-        (code >= QNetworkReply::ContentAccessDenied &&
-         code <= QNetworkReply::UnknownContentError) ||
-        (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
-    return !httpStatusError;
+// Whether the next attempt waits for the pause: after a transport failure (refused, reset,
+// aborted) and after an error status, so that a controller refusing the stream (a core with
+// another secret answers 401 at once) cannot make the loop spin. A body that simply ends is
+// asked for again at once.
+bool needsPause(const QNetworkReply& reply) {
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return true;
+    return status.toInt() >= 400 || reply.error() != QNetworkReply::NoError;
 }
 
 QByteArray withoutTerminator(QByteArray line) {
@@ -76,13 +74,13 @@ QCoro::Task<> TrafficStream::run(quint64 generation, QNetworkRequest request) {
         m_reply = reply;
         emit requestSent();
 
-        bool broken = true;
+        bool pause = true;
         while (reply && self && isCurrent(generation)) {
             const bool atEnd = reply->isFinished();
             if (!consumeLines(*reply, atEnd))
                 break;
             if (atEnd) {
-                broken = endedInFailure(*reply);
+                pause = needsPause(*reply);
                 break;
             }
             Wakeup next;
@@ -97,7 +95,7 @@ QCoro::Task<> TrafficStream::run(quint64 generation, QNetworkRequest request) {
             co_return;
         m_reply = nullptr;
 
-        if (broken) {
+        if (pause) {
             QTimer pause;
             pause.setSingleShot(true);
             Wakeup due;

@@ -17,7 +17,9 @@ namespace {
 // has no length, so it ends when the server closes the connection.
 class StreamServer : public QObject {
 public:
-    StreamServer() {
+    explicit StreamServer(QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                                            "Connection: close\r\n\r\n")
+        : m_head(std::move(head)) {
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -25,9 +27,10 @@ public:
                     m_heads += socket->readAll();
                     if (!m_heads.contains("\r\n\r\n") || m_sockets.contains(socket))
                         return;
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-                                  "Connection: close\r\n\r\n");
+                    socket->write(m_head);
                     m_sockets.append(socket);
+                    if (m_head.contains("Content-Length: 0"))
+                        socket->disconnectFromHost();
                     m_heads.clear();
                 });
             }
@@ -49,6 +52,7 @@ public:
     void endLatest() { m_sockets.last()->disconnectFromHost(); }
 
 private:
+    QByteArray m_head;
     QTcpServer m_server;
     QList<QPointer<QTcpSocket>> m_sockets;
     QByteArray m_heads;
@@ -148,6 +152,16 @@ private slots:
         const qsizetype stoppedAt = attempts.size();
         QTest::qWait(1500);
         QCOMPARE(attempts.size(), stoppedAt);
+    }
+
+    void refusingControllerIsAskedOncePerSecond() {
+        StreamServer server("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n");
+        QNetworkAccessManager network;
+        TrafficStream stream(&network);
+        stream.start(trafficRequest(server.port()));
+        QTest::qWait(1500);
+        QVERIFY2(server.requests() >= 1 && server.requests() <= 3,
+                 qPrintable(QString::number(server.requests())));
     }
 
     void restartLeavesOneStream() {
