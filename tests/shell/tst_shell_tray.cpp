@@ -1,6 +1,7 @@
 // The shell in one process: the tray menu's entries in each state, its commands, the tray icon,
 // the main window's show and close behaviour, and quitting while connected.
 #include "App.h"
+#include "TerminationSignals.h"
 #include "TestBundle.h"
 #include "TestSupport.h"
 
@@ -11,6 +12,8 @@
 #include <QImage>
 #include <QMenu>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -188,6 +191,24 @@ private slots:
         QCOMPARE(
             m_bundle->gsetting(QStringLiteral("org.gnome.system.proxy"), QStringLiteral("mode")),
             QStringLiteral("'none'"));
+    }
+
+    void terminationSignalWhileConnectedStopsTheCoreAndTheProxies() {
+        m_app->showMainWindow();
+        entry(m_app->trayIcon().contextMenu(), QStringLiteral("立即连接"))->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->isConnected(), 20000);
+        QVERIFY(m_bundle->proxiesPointHere());
+
+        // As the executable wires it: the signal ends the event loop, and the terminate hook
+        // disconnects on the way out. Without a tray here, the window must not hold the quit up.
+        TerminationSignals termination({SIGTERM});
+        connect(&termination, &TerminationSignals::received, m_app.get(), &VantrelVPNApp::quit);
+        QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+        QCOMPARE(QApplication::exec(), 0);
+
+        QVERIFY(!m_manager->isConnected());
+        QVERIFY(!m_bundle->proxiesPointHere());
+        QTRY_VERIFY(m_bundle->corePids().isEmpty());
     }
 
     void eachShowingRunsTheWindowShownHook() {
