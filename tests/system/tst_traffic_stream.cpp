@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <memory>
 
 namespace {
 
@@ -162,6 +163,17 @@ private slots:
         QTest::qWait(1500);
         QVERIFY2(server.requests() >= 1 && server.requests() <= 3,
                  qPrintable(QString::number(server.requests())));
+    }
+
+    void accessManagerGoingFirstEndsTheStream() {
+        StreamServer server;
+        auto network = std::make_unique<QNetworkAccessManager>();
+        TrafficStream stream(network.get());
+        stream.start(trafficRequest(server.port()));
+        QTRY_COMPARE(server.requests(), 1);
+        network.reset(); // its replies die with it
+        QTest::qWait(1500);
+        QCOMPARE(server.requests(), 1);
     }
 
     void restartLeavesOneStream() {
