@@ -57,7 +57,13 @@ void MihomoManager::connect() {
         return;
     }
     setIsBusy(true);
-    runConnectTask(++m_connectGeneration);
+    const quint64 generation = ++m_connectGeneration;
+    m_connectRunning = true;
+    // A job on the main thread's queue: connect returns before the task does any work.
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation == m_connectGeneration)
+            runConnectTask(generation);
+    });
 }
 
 bool MihomoManager::connectStillWanted(const QPointer<MihomoManager>& self,
@@ -70,7 +76,6 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
     // Read once: the file written below and the steps after the wait must agree.
     const bool tun = m_config.tunEnabled;
     const bool global = m_config.mode == ProxyMode::Global;
-    m_connectRunning = true;
 
     setStatusMessage(kStartingText);
     ControlResult failure = m_supervisor->ensureGeoFiles();

@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,8 +164,9 @@ QStringList TestBundle::gsettingsCalls() const {
 }
 
 QList<qint64> TestBundle::corePids() const {
-    const QByteArray needle = "\0-d\0" + QFile::encodeName(dataDir()) + "\0-f\0";
-    QList<qint64> pids;
+    const QByteArray needle =
+        QByteArray("\0-d\0", 4) + QFile::encodeName(dataDir()) + QByteArray("\0-f\0", 4);
+    QHash<qint64, qint64> parents; // matching pid -> its parent
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& entry : entries) {
         bool numeric = false;
@@ -170,8 +174,20 @@ QList<qint64> TestBundle::corePids() const {
         if (!numeric)
             continue;
         QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(needle))
-            pids.append(pid);
+        if (!cmdline.open(QIODevice::ReadOnly) || !cmdline.readAll().contains(needle))
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        // "pid (name) state ppid ...": the parent follows the name's closing parenthesis.
+        const QByteArray fields = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        const QList<QByteArray> rest = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+        parents.insert(pid, rest.size() > 1 ? rest.at(1).toLongLong() : 0);
     }
+    // A script core's short-lived forks carry its command line too; count the topmost only.
+    QList<qint64> pids;
+    for (auto it = parents.cbegin(); it != parents.cend(); ++it) {
+        if (!parents.contains(it.value()))
+            pids.append(it.key());
+    }
+    std::sort(pids.begin(), pids.end());
     return pids;
 }
