@@ -6,6 +6,7 @@
 #include "ui/ContentView.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QVBoxLayout>
 
@@ -79,6 +80,8 @@ VantrelVPNApp::VantrelVPNApp(MihomoManager& manager, QObject* parent)
     connect(m_window.get(), &MainWindow::shown, this, &VantrelVPNApp::windowShown);
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_delegate,
             &AppDelegate::applicationWillTerminate);
+    QGuiApplication::setQuitOnLastWindowClosed(
+        m_delegate.applicationShouldTerminateAfterLastWindowClosed());
 
     m_tray.setToolTip(QStringLiteral("Miravo VPN"));
     m_tray.setContextMenu(m_menuBarContent->menu());

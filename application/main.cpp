@@ -12,7 +12,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("VantrelVPN"));
     QApplication::setApplicationDisplayName(QStringLiteral("Miravo VPN"));
     QApplication::setDesktopFileName(QStringLiteral("vantrel-vpn"));
-    QApplication::setQuitOnLastWindowClosed(false);
 
     // Installed first: a signal that arrives while the controller starts up is reported once
     // the event loop runs, and still ends in an orderly quit.

@@ -15,16 +15,14 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# Qt 6.4 and QCoro 0.8 as in Debian 12 (HttpServer for the demo quota service); the SVG and
-# platform plugins are loaded at run time, so they are named here rather than found by the
-# shared-library scan. procps provides pkill.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), \
-libqt6svg6 (>= 6.4), qt6-qpa-plugins (>= 6.4), libqcoro6core0 (>= 0.8), libqcoro6network0 (>= 0.8), \
-libqt6httpserver6 (>= 6.4), libyaml-cpp0.7, procps")
+# The shared-library scan declares the libraries the programs link: Qt 6 (Core, Gui, Widgets,
+# Network, Svg with its icon engine, HttpServer for the demo quota service), QCoro 6, yaml-cpp and
+# the C++ runtime. Named here is what is only loaded or run at run time, invisible to the scan:
+# the platform plugins and pkill (procps).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins (>= 6.4), procps")
 # A CJK font for the Chinese interface; gsettings for the GNOME proxy settings; pkexec for the
 # one-time TUN authorisation.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, libglib2.0-bin, pkexec")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 include(CPack)
