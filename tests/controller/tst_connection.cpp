@@ -21,6 +21,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -306,6 +307,30 @@ private slots:
                  QJsonValue(true));
     }
 
+    void launcherCheck_data() {
+        QTest::addColumn<uint>("mode");
+        QTest::addColumn<uint>("owner");
+        QTest::addColumn<bool>("authorised");
+        QTest::newRow("root 4755") << 04755u << 0u << true;
+        QTest::newRow("root 4700: only owner and set-user-ID count") << 04700u << 0u << true;
+        QTest::newRow("root 0755") << 0755u << 0u << false;
+        QTest::newRow("other owner 4755") << 04755u << 65534u << false;
+    }
+    void launcherCheck() {
+        QFETCH(uint, mode);
+        QFETCH(uint, owner);
+        QFETCH(bool, authorised);
+        TestBundle bundle;
+        const QByteArray helper = QFile::encodeName(bundle.layout().helperBinary);
+        QCOMPARE(::chown(helper.constData(), owner, 0), 0);
+        QCOMPARE(::chmod(helper.constData(), mode), 0); // after chown, which clears the bit
+        const MihomoManager manager(bundle.environment());
+        QCOMPARE(manager.tunPrivilegedReady(), authorised);
+        QCOMPARE(manager.checkCoreSetuid(), authorised);
+        QVERIFY(QFile::remove(bundle.layout().helperBinary));
+        QVERIFY(!manager.checkCoreSetuid());
+    }
+
     void refusedAuthorisation() {
         TestBundle bundle;
         QVERIFY(bundle.setHelperAuthorised(false));
@@ -416,8 +441,15 @@ private slots:
         QVERIFY(!manager.isConnected());
     }
 
+    void startUpStopsOrphanCoresOnly_data() {
+        QTest::addColumn<QString>("dataParent");
+        QTest::newRow("plain") << QStringLiteral("data");
+        QTest::newRow("regular-expression characters")
+            << QStringLiteral("a+b (c) [d] {e} $f ^g|h.i*j?k\\l");
+    }
     void startUpStopsOrphanCoresOnly() {
-        TestBundle bundle;
+        QFETCH(QString, dataParent);
+        TestBundle bundle(dataParent);
         bundle.useScriptCore(kIdleCore);
         QVERIFY(QDir().mkpath(bundle.dataDir()));
         const QString config = bundle.dataDir() + QStringLiteral("/config.yaml");

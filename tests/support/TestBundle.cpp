@@ -36,7 +36,7 @@ QString stateKey(const QString& schema, const QString& key) {
 
 } // namespace
 
-TestBundle::TestBundle() {
+TestBundle::TestBundle(const QString& dataParent) : m_dataParent(dataParent) {
     if (!m_dir.isValid())
         return;
     m_layout = BundleLayout::linuxLayout(root() + QStringLiteral("/bin/vantrel-vpn"));

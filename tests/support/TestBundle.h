@@ -12,7 +12,9 @@
 // desktop's real proxy settings.
 class TestBundle {
 public:
-    TestBundle();
+    // `dataParent`: the folder (below the temporary root) that holds the data folder
+    // "VantrelVPN"; tests of path handling give it awkward characters.
+    explicit TestBundle(const QString& dataParent = QStringLiteral("data"));
 
     bool isValid() const { return m_valid; }
     QString root() const { return m_dir.path(); }
@@ -49,5 +51,6 @@ private:
     BundleLayout m_layout;
     qint64 m_mixedPort = 0;
     qint64 m_apiPort = 0;
+    QString m_dataParent;
     bool m_valid = false;
 };
