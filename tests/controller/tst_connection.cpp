@@ -292,6 +292,22 @@ private slots:
         QVERIFY(bundle.corePids().isEmpty());
     }
 
+    void tunSwitchDuringConnectRestartsInTheNewMode() {
+        TestBundle bundle;
+        QVERIFY(bundle.setHelperAuthorised(true));
+        auto manager = makeManager(bundle);
+        QStringList seen;
+        QObject::connect(manager.get(), &MihomoManager::statusMessageChanged, manager.get(),
+                         [&] { seen << manager->statusMessage(); });
+        manager->connect();
+        manager->toggleTun(true); // the task started in system-proxy mode is dropped
+        QVERIFY(!manager->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
+        QCOMPARE(seen, (QStringList{kDisconnected, kStarting, kTunConnected}));
+        QCOMPARE(bundle.corePids().size(), 1);
+        manager->disconnect();
+    }
+
     void tunSwitchWhileDisconnectedOnlySaves() {
         TestBundle bundle;
         QVERIFY(bundle.setHelperAuthorised(true));
