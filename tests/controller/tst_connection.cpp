@@ -475,10 +475,9 @@ private slots:
                      {QStringLiteral("-d"), bundle.dataDir(), QStringLiteral("-f"), config});
         QProcess viewer;
         viewer.start(QStringLiteral("/bin/sh"),
-                     {QStringLiteral("-c"), QStringLiteral("sleep 60; true"),
-                      QStringLiteral("viewer"), QStringLiteral("-d"),
-                      bundle.dataDir() + QStringLiteral("/core.log"), bundle.dataDir(),
-                      QStringLiteral("-f")});
+                     {QStringLiteral("-c"), kIdleCore, QStringLiteral("viewer"),
+                      QStringLiteral("-d"), bundle.dataDir() + QStringLiteral("/core.log"),
+                      bundle.dataDir(), QStringLiteral("-f")});
         QVERIFY(orphan.waitForStarted() && viewer.waitForStarted());
         QCOMPARE(bundle.corePids(), QList<qint64>{orphan.processId()});
 
@@ -486,8 +485,8 @@ private slots:
         QVERIFY(orphan.waitForFinished(5000));
         QCOMPARE(orphan.exitStatus(), QProcess::NormalExit); // its SIGTERM trap ran
         QCOMPARE(viewer.state(), QProcess::Running);
-        viewer.kill();
-        viewer.waitForFinished();
+        viewer.terminate();
+        QVERIFY(viewer.waitForFinished(5000));
     }
 };
 
