@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BareEnvironment.h"
 #include "controller/MihomoManager.h"
 
 #include <QTemporaryDir>
@@ -12,12 +13,7 @@ struct ManagerFixture {
     static QString secret() { return QStringLiteral("monitoring-test-secret"); }
 
     explicit ManagerFixture(quint16 apiPort, std::unique_ptr<MachineIdentity> identity = {}) {
-        ManagerEnvironment environment;
-        environment.paths.dataDir = dir.filePath(QStringLiteral("data"));
-        environment.paths.homeDir = dir.filePath(QStringLiteral("home"));
-        environment.paths.bundle =
-            BundleLayout::linuxLayout(dir.filePath(QStringLiteral("bin/vantrel-vpn")));
-        environment.platform.pkillPath = QStringLiteral("/bin/true");
+        ManagerEnvironment environment = TestSupport::bareEnvironment(dir);
         environment.platform.machineIdentity = std::move(identity);
         environment.apiPort = apiPort;
         environment.controllerSecret = secret();

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "BareEnvironment.h"
 #include "TestSupport.h"
 #include "config/SettingsStore.h"
 #include "controller/MihomoManager.h"
 
 #include <QTemporaryDir>
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <net/if.h>
@@ -27,12 +29,7 @@ public:
 // prompt and a fake login item; its interfaces and computer name are the test's.
 struct UiFixture {
     UiFixture() {
-        ManagerEnvironment environment;
-        environment.paths.dataDir = dir.filePath(QStringLiteral("data"));
-        environment.paths.homeDir = dir.filePath(QStringLiteral("home"));
-        environment.paths.bundle =
-            BundleLayout::linuxLayout(dir.filePath(QStringLiteral("bin/vantrel-vpn")));
-        environment.platform.pkillPath = QStringLiteral("/bin/true");
+        ManagerEnvironment environment = TestSupport::bareEnvironment(dir);
         environment.platform.interfaces = [this] { return interfaces; };
         environment.platform.lanInterfacePrefixes = {QStringLiteral("en")};
         environment.platform.deviceName = [] { return QStringLiteral("测试电脑"); };
@@ -67,6 +64,14 @@ struct UiFixture {
     FakeLoginItem* loginItem = nullptr;
     std::unique_ptr<MihomoManager> manager;
 };
+
+// A widget of the view by object name; a warning names a missing one.
+template <typename T> T* find(const QWidget& view, const char* name) {
+    T* widget = view.findChild<T*>(QLatin1String(name));
+    if (!widget)
+        qWarning("missing widget %s", name);
+    return widget;
+}
 
 inline CustomRule customRule(const QString& pattern, CustomRuleAction action) {
     return {QUuid::createUuid(), pattern, action};

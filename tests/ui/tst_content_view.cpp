@@ -36,14 +36,6 @@ private slots:
     void longQuotaErrorElides();
     void sheetsFollowTheirFlagsBothWays();
     void returnInRulesSheetClosesWithoutAdding();
-
-private:
-    template <typename T> static T* find(const QWidget& view, const char* name) {
-        T* widget = view.findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qWarning("missing widget %s", name);
-        return widget;
-    }
 };
 
 void ContentViewTest::powerButtonTogglesConnection() {

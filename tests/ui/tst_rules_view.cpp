@@ -29,14 +29,6 @@ private slots:
     void directButtonAddsHostAsDirectRule();
     void optionsWriteSettingAndSave_data();
     void optionsWriteSettingAndSave();
-
-private:
-    template <typename T> static T* find(const QWidget& view, const char* name) {
-        T* widget = view.findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qWarning("missing widget %s", name);
-        return widget;
-    }
 };
 
 void RulesViewTest::addButtonEnablement_data() {

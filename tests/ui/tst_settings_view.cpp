@@ -16,14 +16,6 @@ private slots:
     void launchAtLoginShowsOutcome_data();
     void launchAtLoginShowsOutcome();
     void doneSavesAndCloses();
-
-private:
-    template <typename T> static T* find(const QWidget& view, const char* name) {
-        T* widget = view.findChild<T*>(QLatin1String(name));
-        if (!widget)
-            qWarning("missing widget %s", name);
-        return widget;
-    }
 };
 
 void SettingsViewTest::rowsShowAccountDeviceAndServer_data() {
