@@ -10,7 +10,7 @@ cmake --build build --parallel "$(nproc)"
 
 stage=build/stage
 if [ -x "$stage/libexec/vantrel-vpn/vantrel-devquota" ] &&
-   ! pgrep -u "$(id -u)" -x vantrel-devquota >/dev/null; then
+   ! pgrep -u "$(id -u)" -f "vantrel-vpn/vantrel-devquota" >/dev/null; then
     nohup "$stage/libexec/vantrel-vpn/vantrel-devquota" >/dev/null 2>&1 &
 fi
 
