@@ -31,10 +31,10 @@ class MihomoManager : public QObject {
     Q_PROPERTY(AppConfig config READ config WRITE setConfig NOTIFY configChanged)
     Q_PROPERTY(OptionalQuota quota READ quota WRITE setQuota NOTIFY quotaChanged)
     Q_PROPERTY(QString quotaError READ quotaError WRITE setQuotaError NOTIFY quotaErrorChanged)
-    Q_PROPERTY(QString statusMessage READ statusMessage WRITE setStatusMessage NOTIFY
-                   statusMessageChanged)
-    Q_PROPERTY(QString errorMessage READ errorMessage WRITE setErrorMessage NOTIFY
-                   errorMessageChanged)
+    Q_PROPERTY(
+        QString statusMessage READ statusMessage WRITE setStatusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(
+        QString errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(OptionalLatency latencyMs READ latencyMs WRITE setLatencyMs NOTIFY latencyMsChanged)
     Q_PROPERTY(qint64 upSpeed READ upSpeed WRITE setUpSpeed NOTIFY upSpeedChanged)
     Q_PROPERTY(qint64 downSpeed READ downSpeed WRITE setDownSpeed NOTIFY downSpeedChanged)
@@ -46,8 +46,8 @@ class MihomoManager : public QObject {
                    launchAtLoginChanged)
     Q_PROPERTY(ConnectionItems recentConnections READ recentConnections WRITE setRecentConnections
                    NOTIFY recentConnectionsChanged)
-    Q_PROPERTY(QString newRuleInput READ newRuleInput WRITE setNewRuleInput NOTIFY
-                   newRuleInputChanged)
+    Q_PROPERTY(
+        QString newRuleInput READ newRuleInput WRITE setNewRuleInput NOTIFY newRuleInputChanged)
     Q_PROPERTY(CustomRuleAction newRuleAction READ newRuleAction WRITE setNewRuleAction NOTIFY
                    newRuleActionChanged)
 
@@ -170,7 +170,7 @@ private:
     void onCoreEndedUnexpectedly();
 
     QNetworkAccessManager* m_network = nullptr; // shared by every request to the core
-    std::unique_ptr<CoreApiClient> m_coreApi;    // controller requests, with the secret
+    std::unique_ptr<CoreApiClient> m_coreApi;   // controller requests, with the secret
     CoreSupervisor* m_supervisor = nullptr;     // child: process, pipe, core.log, geodata
     quint64 m_connectGeneration = 0;
     bool m_connectRunning = false;

@@ -7,10 +7,18 @@
 
 namespace TestSupport {
 
-QString stageDir() { return qEnvironmentVariable("VANTREL_STAGE_DIR"); }
-QString stagedCore() { return stageDir() + QStringLiteral("/libexec/vantrel-vpn/vantrel-core"); }
-QString stagedHelper() { return stageDir() + QStringLiteral("/libexec/vantrel-vpn/vantrel-helper"); }
-QString sourceDir() { return qEnvironmentVariable("VANTREL_SOURCE_DIR"); }
+QString stageDir() {
+    return qEnvironmentVariable("VANTREL_STAGE_DIR");
+}
+QString stagedCore() {
+    return stageDir() + QStringLiteral("/libexec/vantrel-vpn/vantrel-core");
+}
+QString stagedHelper() {
+    return stageDir() + QStringLiteral("/libexec/vantrel-vpn/vantrel-helper");
+}
+QString sourceDir() {
+    return qEnvironmentVariable("VANTREL_SOURCE_DIR");
+}
 
 quint16 freeLocalPort() {
     QTcpServer server;
