@@ -1,9 +1,8 @@
 #include "App.h"
 
 #include "controller/MihomoManager.h"
-#include "ui/MenuBarContent.h"
-
 #include "ui/ContentView.h"
+#include "ui/MenuBarContent.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
