@@ -1,5 +1,7 @@
 #include "controller/CoreApi.h"
 
+#include "system/ReplyWait.h"
+
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -10,6 +12,8 @@
 namespace {
 
 constexpr int kRequestTimeoutMs = 60'000;
+// The controller's answers to these requests are a few bytes; more is not read.
+constexpr qint64 kMaximumReplyBytes = 64 * 1024;
 
 // Deletes the reply once the awaiting code is done with it; a reply that its manager already
 // destroyed is left alone.
@@ -41,10 +45,14 @@ QString CoreApiClient::baseUrl() const {
 
 namespace {
 
-QNetworkRequest makeRequest(const QString& url, const QString& secret, int timeoutMs) {
+// The deadline is not a transfer time-out (that one restarts with every byte, so a controller
+// trickling endless headers would hold the request); the callers bound each request in total.
+QNetworkRequest makeRequest(const QString& url, const QString& secret) {
     QNetworkRequest request{QUrl(url)};
     request.setRawHeader("Authorization", "Bearer " + secret.toUtf8());
-    request.setTransferTimeout(timeoutMs);
+    // The secret goes to the core alone: a redirect is never followed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
     return request;
 }
 
@@ -55,7 +63,7 @@ QCoro::Task<RequestError> sendJson(QNetworkAccessManager* network, QNetworkReque
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     const QByteArray payload = QJsonDocument(body).toJson(QJsonDocument::Compact);
     ReplyHolder holder{network->sendCustomRequest(request, verb, payload)};
-    co_await holder.reply.data();
+    co_await readBounded(holder.reply, kMaximumReplyBytes, kRequestTimeoutMs);
     co_return transportError(holder.reply.data());
 }
 
@@ -63,28 +71,25 @@ QCoro::Task<RequestError> sendJson(QNetworkAccessManager* network, QNetworkReque
 
 QCoro::Task<bool> CoreApiClient::probeVersion(int timeoutMs) {
     ReplyHolder holder{
-        m_network->get(makeRequest(baseUrl() + QStringLiteral("/version"), m_secret, timeoutMs))};
-    co_await holder.reply.data();
-    co_return holder.reply&& holder.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute)
-            .toInt() == 200;
+        m_network->get(makeRequest(baseUrl() + QStringLiteral("/version"), m_secret))};
+    const BoundedBody received = co_await readBounded(holder.reply, kMaximumReplyBytes, timeoutMs);
+    co_return received.alive && !received.tooLarge &&
+        holder.reply->error() == QNetworkReply::NoError &&
+        holder.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
 }
 
 QCoro::Task<RequestError> CoreApiClient::patchControllerConfigs(QJsonObject body) {
-    return sendJson(
-        m_network, makeRequest(baseUrl() + QStringLiteral("/configs"), m_secret, kRequestTimeoutMs),
-        "PATCH", std::move(body));
+    return sendJson(m_network, makeRequest(baseUrl() + QStringLiteral("/configs"), m_secret),
+                    "PATCH", std::move(body));
 }
 
 QCoro::Task<RequestError> CoreApiClient::setGlobalProxySelection() {
-    return sendJson(
-        m_network,
-        makeRequest(baseUrl() + QStringLiteral("/proxies/GLOBAL"), m_secret, kRequestTimeoutMs),
-        "PUT", QJsonObject{{QStringLiteral("name"), QStringLiteral("PROXY")}});
+    return sendJson(m_network, makeRequest(baseUrl() + QStringLiteral("/proxies/GLOBAL"), m_secret),
+                    "PUT", QJsonObject{{QStringLiteral("name"), QStringLiteral("PROXY")}});
 }
 
 QCoro::Task<RequestError> CoreApiClient::reloadFullConfig(QString configPath) {
-    return sendJson(
-        m_network,
-        makeRequest(baseUrl() + QStringLiteral("/configs?force=true"), m_secret, kRequestTimeoutMs),
-        "PUT", QJsonObject{{QStringLiteral("path"), configPath}});
+    return sendJson(m_network,
+                    makeRequest(baseUrl() + QStringLiteral("/configs?force=true"), m_secret), "PUT",
+                    QJsonObject{{QStringLiteral("path"), configPath}});
 }

@@ -23,6 +23,9 @@ const char* const latencyNodeNames[] = {"CloudCone-LA-CF", "CloudCone-LA-HY2", "
 constexpr int latencyTimeoutMs = 9000;
 // The core answers at once; the bound only keeps a wedged core from holding a request forever.
 constexpr int connectionsTimeoutMs = 60'000;
+// The core lists every open connection; past this the reply is not read on.
+constexpr qint64 maximumConnectionsBytes = 32 * 1024 * 1024;
+constexpr qint64 maximumDelayBytes = 64 * 1024;
 constexpr int quotaIntervalMs = 30'000;
 
 using ReplyPointer = std::unique_ptr<QNetworkReply, ReplyDeleter>;
@@ -36,24 +39,29 @@ std::optional<QNetworkRequest> controllerRequest(qint64 apiPort, const QString& 
         return std::nullopt;
     QNetworkRequest request(url);
     request.setRawHeader("Authorization", "Bearer " + secret.toUtf8());
+    // The secret goes to the core alone: a redirect is never followed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
     return request;
 }
 
-// Waits for the reply; nothing when it was lost or failed in transport. The HTTP status is not
-// examined: the core's error replies simply do not decode.
-QCoro::Task<std::optional<QByteArray>> replyBody(ReplyPointer& reply, int deadlineMs) {
-    const bool finished = co_await finishedWithin(reply.get(), deadlineMs);
-    if (!finished) {
+// Waits for the reply; nothing when it was lost, failed in transport or passed `maxBytes`. The
+// HTTP status is not examined: the core's error replies simply do not decode.
+QCoro::Task<std::optional<QByteArray>> replyBody(ReplyPointer& reply, qint64 maxBytes,
+                                                 int deadlineMs) {
+    const BoundedBody received = co_await readBounded(reply.get(), maxBytes, deadlineMs);
+    if (!received.alive) {
         (void)reply.release(); // destroyed with its access manager
         co_return std::nullopt;
     }
-    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+    if (received.tooLarge || !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
         co_return std::nullopt;
-    co_return reply->readAll();
+    co_return received.body;
 }
 
 QCoro::Task<> publishConnections(QPointer<MihomoManager> manager, ReplyPointer reply) {
-    const std::optional<QByteArray> body = co_await replyBody(reply, connectionsTimeoutMs);
+    const std::optional<QByteArray> body =
+        co_await replyBody(reply, maximumConnectionsBytes, connectionsTimeoutMs);
     if (!manager || !body)
         co_return;
     if (std::optional<QList<ActiveConnectionItem>> rows = decodeRecentConnections(*body))
@@ -73,7 +81,8 @@ QCoro::Task<> probeLatency(QPointer<MihomoManager> manager, QNetworkAccessManage
         if (!request)
             continue;
         ReplyPointer reply(network->get(*request));
-        const std::optional<QByteArray> body = co_await replyBody(reply, latencyTimeoutMs);
+        const std::optional<QByteArray> body =
+            co_await replyBody(reply, maximumDelayBytes, latencyTimeoutMs);
         if (!manager)
             co_return;
         if (!body)

@@ -21,16 +21,22 @@ std::optional<QNetworkRequest> buildRequest(const QString& baseUrl, const QStrin
         token = QByteArray("");
     request.setRawHeader("X-Device-Token", token);
     request.setRawHeader("X-Device-Id", deviceId.toUtf8());
+    // The headers identify the user: a redirect may only stay on the same scheme, host and
+    // port. Any other ends the request as a bad status.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
     return request;
 }
 
 QCoro::Task<Result> fetch(QNetworkAccessManager* network, QNetworkRequest request) {
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(network->get(request));
-    const bool finished = co_await finishedWithin(reply.get(), timeoutMs);
-    if (!finished) {
+    const BoundedBody received = co_await readBounded(reply.get(), maximumReplyBytes, timeoutMs);
+    if (!received.alive) {
         (void)reply.release(); // destroyed with its access manager
         co_return Result{Outcome::Failed, std::nullopt};
     }
+    if (received.tooLarge)
+        co_return Result{Outcome::BadStatus, std::nullopt};
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
@@ -43,7 +49,7 @@ QCoro::Task<Result> fetch(QNetworkAccessManager* network, QNetworkRequest reques
         co_return Result{Outcome::BadStatus, std::nullopt};
     if (reply->error() != QNetworkReply::NoError)
         co_return Result{Outcome::Failed, std::nullopt}; // the body broke off
-    std::optional<QuotaInfo> quota = decodeQuotaInfo(reply->readAll());
+    std::optional<QuotaInfo> quota = decodeQuotaInfo(received.body);
     co_return Result{quota ? Outcome::Decoded : Outcome::Failed, std::move(quota)};
 }
 

@@ -15,7 +15,7 @@ namespace QuotaClient {
 enum class Outcome {
     NotHttp,   // the reply was no HTTP reply: nothing to publish
     Failed,    // no reply, or a 200 whose body does not decode
-    BadStatus, // any status but 200
+    BadStatus, // any status but 200, a redirect elsewhere, or a reply larger than the bound
     Decoded,   // a 200 carrying a complete report
 };
 
@@ -25,6 +25,8 @@ struct Result {
 };
 
 inline constexpr int timeoutMs = 8000;
+// A report is a few hundred bytes; anything past this is not one.
+inline constexpr qint64 maximumReplyBytes = 1024 * 1024;
 
 // GET <baseUrl>/api/quota with both identification headers; nothing when the text is no URL.
 std::optional<QNetworkRequest> buildRequest(const QString& baseUrl, const QString& deviceToken,

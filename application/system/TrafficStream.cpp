@@ -9,17 +9,12 @@
 namespace {
 
 constexpr int retryPauseMs = 1000;
-
-// Whether the next attempt waits for the pause: after a transport failure (refused, reset,
-// aborted) and after an error status, so that a controller refusing the stream (a core with
-// another secret answers 401 at once) cannot make the loop spin. A body that simply ends is
-// asked for again at once.
-bool needsPause(const QNetworkReply& reply) {
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid())
-        return true;
-    return status.toInt() >= 400 || reply.error() != QNetworkReply::NoError;
-}
+// A sample line is a few dozen bytes. A longer line, or more unread data than this, is not the
+// core's stream: it is dropped and asked for again after the pause.
+constexpr qint64 maximumLineBytes = 64 * 1024;
+constexpr qint64 maximumBufferedBytes = 1024 * 1024;
+// The stream has no end, but its head must come soon.
+constexpr int headDeadlineMs = 5000;
 
 QByteArray withoutTerminator(QByteArray line) {
     if (line.endsWith('\n'))
@@ -60,11 +55,14 @@ bool TrafficStream::consumeLines(QIODevice& device, bool atEnd) {
     while (device.canReadLine() || (atEnd && device.bytesAvailable() > 0)) {
         if (generation != m_generation)
             return false;
-        if (const std::optional<LiveTraffic> traffic =
-                decodeTrafficLine(withoutTerminator(device.readLine())))
+        const QByteArray line = withoutTerminator(device.readLine());
+        if (line.size() > maximumLineBytes)
+            return false;
+        if (const std::optional<LiveTraffic> traffic = decodeTrafficLine(line))
             emit sample(*traffic);
     }
-    return generation == m_generation;
+    // What is left is the start of a line.
+    return generation == m_generation && device.bytesAvailable() <= maximumLineBytes;
 }
 
 QCoro::Task<> TrafficStream::run(quint64 generation, QNetworkRequest request) {
@@ -72,37 +70,44 @@ QCoro::Task<> TrafficStream::run(quint64 generation, QNetworkRequest request) {
     while (self && isCurrent(generation) && m_network) {
         QPointer<QNetworkReply> reply = m_network->get(request);
         m_reply = reply;
+        // Past this the access manager stops reading from the socket until lines are taken.
+        reply->setReadBufferSize(maximumBufferedBytes);
+        QTimer::singleShot(headDeadlineMs, reply.data(), [reply] {
+            if (reply && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+                reply->abort();
+        });
         emit requestSent();
 
-        bool pause = true;
+        // Every end waits for the pause before the next attempt: a refused or broken request,
+        // an error status, a stream dropped for its size, and also a body that simply ends
+        // (an empty 200 would otherwise make the loop spin).
         while (reply && self && isCurrent(generation)) {
             const bool atEnd = reply->isFinished();
-            if (!consumeLines(*reply, atEnd))
+            if (reply->bytesAvailable() > maximumBufferedBytes || !consumeLines(*reply, atEnd))
                 break;
-            if (atEnd) {
-                pause = needsPause(*reply);
+            if (atEnd)
                 break;
-            }
             Wakeup next;
             next.on(reply.data(), &QIODevice::readyRead);
             next.on(reply.data(), &QNetworkReply::finished);
             next.on(reply.data(), &QObject::destroyed);
             co_await next.fired();
         }
-        if (reply)
+        if (reply) {
+            if (!reply->isFinished())
+                reply->abort();
             reply->deleteLater();
+        }
         if (!self || !isCurrent(generation))
             co_return;
         m_reply = nullptr;
 
-        if (pause) {
-            QTimer pause;
-            pause.setSingleShot(true);
-            Wakeup due;
-            due.on(&pause, &QTimer::timeout);
-            due.on(this, &TrafficStream::stopped);
-            pause.start(retryPauseMs);
-            co_await due.fired();
-        }
+        QTimer pause;
+        pause.setSingleShot(true);
+        Wakeup due;
+        due.on(&pause, &QTimer::timeout);
+        due.on(this, &TrafficStream::stopped);
+        pause.start(retryPauseMs);
+        co_await due.fired();
     }
 }

@@ -11,8 +11,9 @@
 class QIODevice;
 class QNetworkReply;
 
-// The core's endless "/traffic" reply, read line by line as data arrives. A refused or broken
-// request is sent again after 1 s, an orderly end at once, for as long as the stream runs.
+// The core's endless "/traffic" reply, read line by line as data arrives. Whenever a request
+// ends (refused, broken, ended, or dropped for a line over 64 KiB or over 1 MiB unread) it is
+// sent again after 1 s, for as long as the stream runs.
 // At most one request is in flight: start() and stop() abort it and retire the running loop.
 class TrafficStream : public QObject {
     Q_OBJECT
@@ -27,7 +28,8 @@ public:
 
     // Decodes the complete lines buffered in `device` (at the end of the body also the
     // unterminated rest); a partial line stays in the device until its end arrives.
-    // False when the stream was stopped meanwhile (a sample's receiver may stop it).
+    // False when the stream was stopped meanwhile (a sample's receiver may stop it) or when a
+    // line passed its bound.
     bool consumeLines(QIODevice& device, bool atEnd);
 
 signals:

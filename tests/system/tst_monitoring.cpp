@@ -2,6 +2,7 @@
 // connections, the latency probe, the quota refresh and its polling, the machine identifier and
 // the LAN address.
 #include "ManagerFixture.h"
+#include "RawHttpServer.h"
 #include "RecordingServer.h"
 #include "TestSupport.h"
 
@@ -114,6 +115,25 @@ private slots:
         QCOMPARE(manager.recentConnections(), expected);
     }
 
+    void oversizedConnectionsListIsNotRead() {
+        // Valid JSON, an empty list, padded past 32 MiB: read whole, it would empty the list.
+        const QByteArray body = "{\"connections\":[" + QByteArray(33 * 1024 * 1024, ' ') + "]}";
+        RawHttpServer server([&](const QByteArray&) {
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                   "\r\n\r\n" + body;
+        });
+        ManagerFixture fixture(QUrl(server.baseUrl()).port());
+        MihomoManager& manager = *fixture.manager;
+        const ConnectionItems previous{{"old.net", "old.net", "", ""}};
+        manager.setRecentConnections(previous);
+        manager.setIsConnected(true);
+
+        manager.refreshConnections();
+        QTRY_COMPARE(server.closedConnections, 1); // the client gave up on it
+        QCOMPARE(server.heads.size(), 1);
+        QCOMPARE(manager.recentConnections(), previous);
+    }
+
     void latencyProbe_data() {
         QTest::addColumn<QList<QByteArray>>("replies"); // one per probed name, in order
         QTest::addColumn<int>("requests");
@@ -210,6 +230,73 @@ private slots:
         QCOMPARE(request.deviceToken, QStringLiteral("token-ä").toUtf8());
         QCOMPARE(request.deviceId, "MACHINE-1");
         QCOMPARE(request.authorization, QByteArray()); // the service gets no controller secret
+    }
+
+    // Replies no quota service sends: too large, never ending, or sending the identifying
+    // headers on to another address or port.
+    void quotaFromHostileServers_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("over 1 MiB, length announced") << "announced"
+                                                      << "流量接口返回异常";
+        QTest::newRow("over 1 MiB, never ending") << "endless"
+                                                  << "流量接口返回异常";
+        QTest::newRow("redirect to another address") << "other address"
+                                                     << "流量接口返回异常";
+        QTest::newRow("redirect to another port") << "other port"
+                                                  << "流量接口返回异常";
+        QTest::newRow("redirect on the same server is followed") << "same server"
+                                                                 << "";
+    }
+    void quotaFromHostileServers() {
+        QFETCH(QString, kind);
+        QFETCH(QString, error);
+        const auto ok = [](const QByteArray& body) {
+            return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        };
+        const QHostAddress elsewhereAddress(kind == QLatin1String("other address")
+                                                ? QStringLiteral("127.0.0.2")
+                                                : QStringLiteral("127.0.0.1"));
+        RawHttpServer elsewhere([&](const QByteArray&) { return ok(quotaBody(555)); },
+                                elsewhereAddress);
+        if (!elsewhere.isListening())
+            QSKIP("127.0.0.2 is not available on the loopback interface");
+        const auto redirect = [](const QString& to) {
+            return "HTTP/1.1 302 Found\r\nLocation: " + to.toUtf8() +
+                   "\r\nContent-Length: 0\r\n\r\n";
+        };
+        RawHttpServer service([&](const QByteArray& head) -> QByteArray {
+            if (kind == QLatin1String("announced"))
+                return "HTTP/1.1 200 OK\r\nContent-Length: 2097152\r\n\r\n" +
+                       QByteArray(2 * 1024 * 1024, ' ');
+            if (kind == QLatin1String("endless")) // no length: the body lasts until the close
+                return "HTTP/1.1 200 OK\r\n\r\n{" + QByteArray(3 * 1024 * 1024, ' ');
+            if (kind == QLatin1String("same server"))
+                return head.startsWith("GET /api/quota ") ? redirect("/api/quota-moved")
+                                                          : ok(quotaBody(777));
+            return redirect(elsewhere.baseUrl() + "/api/quota");
+        });
+        ManagerFixture fixture(TestSupport::freeLocalPort(),
+                               std::make_unique<FixedIdentity>("MACHINE-1"));
+        MihomoManager& manager = *fixture.manager;
+        fixture.edit([&](AppConfig& config) {
+            config.apiBaseURL = service.baseUrl();
+            config.deviceToken = "secret-token";
+        });
+        QuotaInfo earlier;
+        earlier.usedBytes = 1;
+        manager.setQuota(earlier);
+        manager.setQuotaError("earlier error");
+        QSignalSpy errorPublished(&manager, &MihomoManager::quotaErrorChanged);
+
+        manager.refreshQuota();
+        QTRY_COMPARE(errorPublished.size(), 1);
+        QCOMPARE(manager.quotaError(), error);
+        QCOMPARE(manager.quota()->usedBytes, error.isEmpty() ? 777 : 1);
+        QVERIFY(elsewhere.heads.isEmpty()); // nothing, least of all the headers, went there
+        for (const QByteArray& head : std::as_const(service.heads))
+            QVERIFY(head.contains("X-Device-Token: secret-token"));
     }
 
     void quotaUnreachableAndEmptyToken() {
