@@ -3,7 +3,9 @@
 #include "controller/CoreApi.h"
 #include "controller/CoreSupervisor.h"
 #include "controller/MihomoManager.h"
+#include "controller/PortGuard.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
 #include <qcoro/qcorotimer.h>
@@ -17,6 +19,10 @@ constexpr int kReadinessAttempts = 25;
 constexpr auto kReadinessPause = std::chrono::milliseconds(200);
 // Without a time-out a core that accepts but never answers would hold the connect for ever.
 constexpr int kReadinessRequestTimeoutMs = 1000;
+// The whole wait, however slowly the controller answers: the pauses and two probes' worth.
+constexpr qint64 kReadinessBudgetMs =
+    kReadinessAttempts * std::chrono::milliseconds(kReadinessPause).count() +
+    2 * kReadinessRequestTimeoutMs;
 
 const QString kDisconnectedText = QStringLiteral("未连接");
 const QString kStartingText = QStringLiteral("正在启动…");
@@ -78,7 +84,9 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
     const bool global = m_config.mode == ProxyMode::Global;
 
     setStatusMessage(kStartingText);
-    ControlResult failure = m_supervisor->ensureGeoFiles();
+    ControlResult failure = PortGuard::ensureFree({mixedPort(), apiPort()});
+    if (!failure)
+        failure = m_supervisor->ensureGeoFiles();
     if (!failure)
         failure = m_supervisor->writeMihomoYAML(buildMihomoYAML());
     if (!failure)
@@ -89,7 +97,8 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
     }
 
     m_awaitingReadiness = true;
-    const ControlResult readiness = co_await waitForControllerReady(generation);
+    const ControlResult readiness = co_await waitForControllerReady(
+        generation, PortGuard(m_env.platform.listeningSockets.get(), PortGuard::coreUids(tun)));
     if (!connectStillWanted(self, generation))
         co_return;
     m_awaitingReadiness = false;
@@ -118,14 +127,36 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
     refreshQuota();
 }
 
-QCoro::Task<ControlResult> MihomoManager::waitForControllerReady(quint64 generation) {
+QCoro::Task<ControlResult> MihomoManager::waitForControllerReady(quint64 generation,
+                                                                 PortGuard ports) {
     QPointer<MihomoManager> self(this);
+    const QList<qint64> corePorts{mixedPort(), apiPort()};
+    const qint64 controllerPort = apiPort();
+    const qint64 proxyPort = mixedPort();
+    QElapsedTimer waited;
+    waited.start();
     for (int attempt = 0; attempt < kReadinessAttempts; ++attempt) {
         if (m_supervisor->hasProcess() && !m_supervisor->isProcessRunning())
             co_return ControlError::coreStartFailed();
-        const bool ready = co_await m_coreApi->probeVersion(kReadinessRequestTimeoutMs);
-        if (!connectStillWanted(self, generation) || ready)
-            co_return std::nullopt; // the caller checks again whether it still matters
+        const qint64 remainingMs = kReadinessBudgetMs - waited.elapsed();
+        if (remainingMs <= 0)
+            break;
+        if (ControlResult stranger = ports.refuseStrangers(corePorts))
+            co_return stranger;
+        // The probe carries the secret: it is sent only to a controller that is ours. Ready
+        // means ours on both ports, checked again once the controller has answered.
+        if (ports.isOurs(controllerPort)) {
+            const bool answered = co_await m_coreApi->probeVersion(
+                int(qMin<qint64>(kReadinessRequestTimeoutMs, remainingMs)));
+            if (!connectStillWanted(self, generation))
+                co_return std::nullopt; // the caller checks again whether it still matters
+            if (answered) {
+                if (ControlResult stranger = ports.refuseStrangers(corePorts))
+                    co_return stranger;
+                if (ports.isOurs(controllerPort) && ports.isOurs(proxyPort))
+                    co_return std::nullopt;
+            }
+        }
         co_await QCoro::sleepFor(kReadinessPause);
         if (!connectStillWanted(self, generation))
             co_return std::nullopt;

@@ -18,5 +18,8 @@ struct ControlError {
         return {2, QStringLiteral("内核启动失败，请检查配置或权限")};
     }
     static ControlError coreStartTimedOut() { return {3, QStringLiteral("内核启动超时")}; }
+    static ControlError portOccupied(qint64 port) {
+        return {4, QStringLiteral("端口 %1 已被其他程序占用").arg(port)};
+    }
     static ControlError platform(const QString& description) { return {0, description}; }
 };

@@ -3,6 +3,7 @@
 #include "config/AppConfig.h"
 #include "controller/ControlError.h"
 #include "controller/ManagerEnvironment.h"
+#include "controller/PortGuard.h"
 #include "system/MonitoringTypes.h"
 
 #include <QObject>
@@ -161,7 +162,9 @@ private:
     // --- connection control (ConnectionControl.cpp) -----------------------------------------
     // The connect task; `generation` identifies it, disconnect bumps m_connectGeneration.
     QCoro::Task<> runConnectTask(quint64 generation);
-    QCoro::Task<std::optional<ControlError>> waitForControllerReady(quint64 generation);
+    // Polls the controller until it answers and both ports are held by our core.
+    QCoro::Task<std::optional<ControlError>> waitForControllerReady(quint64 generation,
+                                                                    PortGuard ports);
     bool connectStillWanted(const QPointer<MihomoManager>& self, quint64 generation) const;
     void failConnect(const ControlError& error);
     void stopCoreProcess();

@@ -27,6 +27,7 @@ PlatformServices PlatformServices::forHost(const QString& homeDir) {
     services.adminAuthorizer = std::make_unique<PkexecAuthorizer>();
     services.loginItem = std::make_unique<XdgAutostartLoginItem>(xdgConfigHome(homeDir));
     services.machineIdentity = std::make_unique<LinuxMachineIdentity>();
+    services.listeningSockets = std::make_unique<ProcNetListeningSockets>();
 #endif
     services.interfaces = systemInterfaceAddresses;
     services.lanInterfacePrefixes = ::lanInterfacePrefixes();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AdminAuthorizer.h"
+#include "platform/ListeningSockets.h"
 #include "platform/LoginItem.h"
 #include "platform/MachineIdentity.h"
 #include "platform/NetworkInterfaces.h"
@@ -15,6 +16,7 @@ struct PlatformServices {
     std::unique_ptr<AdminAuthorizer> adminAuthorizer;
     std::unique_ptr<LoginItem> loginItem;
     std::unique_ptr<MachineIdentity> machineIdentity;
+    std::unique_ptr<ListeningSockets> listeningSockets; // none: owners are not checked
     InterfaceLister interfaces;
     QStringList lanInterfacePrefixes;
     std::function<QString()> deviceName; // user-visible computer name, else host name

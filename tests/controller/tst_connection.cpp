@@ -14,9 +14,11 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -63,6 +65,35 @@ QJsonObject coreGet(const TestBundle& bundle, const QString& path) {
     return QJsonDocument::fromJson(reply->readAll()).object();
 }
 
+QString portHolder() {
+    return QStringLiteral(VANTREL_PORT_HOLDER);
+}
+
+QStringList asNobody(const QString& program, const QStringList& arguments) {
+    return QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
+                       QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
+                       program} +
+           arguments;
+}
+
+// Another program on one of the core's ports, started before the connect: one of ours or,
+// through setpriv, one of the user nobody.
+struct PortSquatter {
+    QProcess process;
+    bool start(quint16 port, bool nobody) {
+        QStringList command{portHolder(), QString::number(port)};
+        if (nobody)
+            command = asNobody(command.at(0), command.mid(1));
+        process.start(command.at(0), command.mid(1));
+        return process.waitForReadyRead(10'000) &&
+               process.readAll().startsWith("listening"); // bound from here on
+    }
+    ~PortSquatter() {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+};
+
 // A controller that answers the readiness probe and drops every other request.
 class ReadyButDeafController : public QTcpServer {
 public:
@@ -76,6 +107,24 @@ public:
                                       "Connection: close\r\n\r\n{}");
                     socket->disconnectFromHost();
                 });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+};
+
+// A controller that starts its answer and then sends one more head line every 50 ms, for ever.
+class TricklingController : public QTcpServer {
+public:
+    explicit TricklingController(quint16 port) {
+        listen(QHostAddress::LocalHost, port);
+        QObject::connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                socket->write("HTTP/1.1 200 OK\r\n");
+                auto* trickle = new QTimer(socket);
+                QObject::connect(trickle, &QTimer::timeout, socket,
+                                 [socket] { socket->write("X-Pad: 1\r\n"); });
+                trickle->start(50);
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
@@ -152,16 +201,36 @@ private slots:
     void failedGlobalSelectionEndsTheAttempt() {
         TestBundle bundle;
         bundle.useScriptCore(kIdleCore);
-        ReadyButDeafController controller(bundle.apiPort());
-        QVERIFY(controller.isListening());
         auto manager = makeManager(bundle, false, ProxyMode::Global);
         manager->connect();
+        // The ports must be free when the core starts: the controller appears after that.
+        QTRY_VERIFY_WITH_TIMEOUT(!bundle.corePids().isEmpty(), kConnectTimeoutMs);
+        ReadyButDeafController controller(bundle.apiPort());
+        QVERIFY(controller.isListening());
+        QTcpServer proxyPort; // the core is ready only while it holds both ports
+        QVERIFY(proxyPort.listen(QHostAddress::LocalHost, quint16(bundle.mixedPort())));
         QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), kConnectTimeoutMs);
         QVERIFY(!manager->isConnected());
         QVERIFY(!manager->errorMessage().isEmpty());
+        QVERIFY(manager->errorMessage() != QStringLiteral("内核启动超时"));
         QCOMPARE(manager->statusMessage(), kDisconnected);
         QVERIFY(bundle.corePids().isEmpty());
         QCOMPARE(proxyMode(bundle), QStringLiteral("'none'"));
+    }
+
+    // Each probe ends after its second, and the whole wait after a few: not after 25 probes'
+    // worth of endless heads.
+    void controllerTricklingItsHeadTimesOut() {
+        TestBundle bundle;
+        bundle.useScriptCore(kIdleCore);
+        auto manager = makeManager(bundle);
+        manager->connect();
+        QTRY_VERIFY_WITH_TIMEOUT(!bundle.corePids().isEmpty(), kConnectTimeoutMs);
+        TricklingController controller(bundle.apiPort());
+        QVERIFY(controller.isListening());
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), 15'000);
+        QCOMPARE(manager->errorMessage(), QStringLiteral("内核启动超时"));
+        QVERIFY(bundle.corePids().isEmpty());
     }
 
     void startFailuresReturnToDisconnected_data() {
@@ -203,6 +272,76 @@ private slots:
         QVERIFY(bundle.corePids().isEmpty());
         QCOMPARE(proxyMode(bundle), QStringLiteral("'none'"));
         QVERIFY(bundle.pkexecCalls().isEmpty());
+    }
+
+    // Another program on the proxy or the controller port: the connect fails with the port's
+    // message, nothing is sent the secret, the desktop proxy is never switched on.
+    void portsOfOthersAreRefused_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("squatter");
+        QTest::newRow("proxy port, another program of the user") << "mixed"
+                                                                 << "before, ours";
+        QTest::newRow("controller port, another program of the user") << "api"
+                                                                      << "before, ours";
+        QTest::newRow("proxy port, another user") << "mixed"
+                                                  << "before, nobody";
+        QTest::newRow("controller port, another user") << "api"
+                                                       << "before, nobody";
+        // A core that only logs its failed bind while another user takes the port after the
+        // check: the controller's secret must not reach that user.
+        QTest::newRow("controller port, another user after the start") << "api"
+                                                                       << "after";
+        // A controller of ours that answers, but the proxy port belongs to another user (seen
+        // before the probe or once the controller has answered, whichever comes first).
+        QTest::newRow("proxy port, another user after the start") << "mixed"
+                                                                  << "after";
+    }
+    void portsOfOthersAreRefused() {
+        QFETCH(QString, port);
+        QFETCH(QString, squatter);
+        const bool nobody = squatter != QLatin1String("before, ours");
+        if (nobody && ::geteuid() != 0)
+            QSKIP("listening as another user needs root (setpriv)");
+        if (nobody && QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            QSKIP("setpriv (util-linux) is not installed");
+        TestBundle bundle;
+        const qint64 taken = port == QLatin1String("mixed") ? bundle.mixedPort() : bundle.apiPort();
+        PortSquatter early;
+        if (squatter.startsWith(QLatin1String("before"))) {
+            bundle.useScriptCore(kIdleCore);
+            QVERIFY(early.start(quint16(taken), nobody));
+        } else {
+            // The core binds nothing itself; it starts the other user's program (and, for the
+            // proxy port case, a controller of ours answering 200) and ends them on SIGTERM.
+            QString script = QStringLiteral("trap 'kill $pids 2>/dev/null; exit 0' TERM\n") +
+                             asNobody(portHolder(), {QString::number(taken)}).join(' ') +
+                             QStringLiteral(" &\npids=$!\n");
+            if (port == QLatin1String("mixed"))
+                script += portHolder() +
+                          QStringLiteral(" %1 &\npids=\"$pids $!\"\n").arg(bundle.apiPort());
+            bundle.useScriptCore(script + QStringLiteral("wait\n"));
+        }
+        auto manager = makeManager(bundle);
+        manager->connect();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), kConnectTimeoutMs);
+        QCOMPARE(manager->errorMessage(), QStringLiteral("端口 %1 已被其他程序占用").arg(taken));
+        QCOMPARE(manager->statusMessage(), kDisconnected);
+        QVERIFY(!manager->isConnected());
+        QVERIFY(bundle.corePids().isEmpty());
+        for (const QString& call : bundle.gsettingsCalls())
+            QVERIFY2(!call.contains(QLatin1String("'manual'")), qPrintable(call));
+
+        QFile log(bundle.dataDir() + QStringLiteral("/core.log"));
+        if (squatter.startsWith(QLatin1String("before"))) {
+            QVERIFY(!log.exists());                     // the core was never started
+            QVERIFY(early.process.readAll().isEmpty()); // nothing was sent to the squatter
+        } else {
+            // The programs' output: what each of them received.
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            const QByteArray received = log.readAll();
+            if (port == QLatin1String("api"))
+                QVERIFY2(!received.contains(TestBundle::secret().toUtf8()), received.constData());
+        }
     }
 
     void geodataIsCopiedOnceAndNeverRefreshed() {

@@ -4,6 +4,7 @@
 #include "platform/AdminAuthorizer.h"
 #include "platform/AppPaths.h"
 #include "platform/DeviceName.h"
+#include "platform/ListeningSockets.h"
 #include "platform/LoginItem.h"
 #include "platform/MachineIdentity.h"
 #include "platform/NetworkInterfaces.h"
@@ -17,6 +18,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -133,6 +135,12 @@ private slots:
     void bundleLayouts();
     void dataFolderForCurrentUser();
     void servicesForThisHost();
+
+    // --- owners of listening sockets ---
+    void listenerTable_data();
+    void listenerTable();
+    void listenersOfThisUser_data();
+    void listenersOfThisUser();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -645,7 +653,7 @@ void PlatformTest::dataFolderForCurrentUser() {
 void PlatformTest::servicesForThisHost() {
     const PlatformServices services = PlatformServices::forHost(QDir::homePath());
     QVERIFY(services.systemProxy && services.adminAuthorizer && services.machineIdentity);
-    QVERIFY(services.interfaces && services.deviceName);
+    QVERIFY(services.interfaces && services.deviceName && services.listeningSockets);
     QVERIFY(!services.deviceName().isEmpty());
     QCOMPARE(services.lanInterfacePrefixes, lanInterfacePrefixes());
     QCOMPARE(services.pkillPath, "/usr/bin/pkill");
@@ -653,6 +661,66 @@ void PlatformTest::servicesForThisHost() {
     QVERIFY(item);
     QCOMPARE(item->filePath(),
              qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/com.vantrel.vpn.desktop");
+}
+
+void PlatformTest::listenerTable_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QList<uid_t>>("owners"); // of port 17890 (hex 45E2)
+    const QByteArray rest = " 00000000:00000000 00:00000000 00000000  1000        0 4242";
+    QTest::newRow("127.0.0.1, listening")
+        << "   0: 0100007F:45E2 00000000:0000 0A" + rest << QList<uid_t>{1000};
+    QTest::newRow("any IPv4 address")
+        << "   0: 00000000:45E2 00000000:0000 0A" + rest << QList<uid_t>{1000};
+    QTest::newRow("127.0.0.2 is not reached through 127.0.0.1")
+        << "   0: 0200007F:45E2 00000000:0000 0A" + rest << QList<uid_t>{};
+    QTest::newRow("another port") << "   0: 0100007F:45E3 00000000:0000 0A" + rest
+                                  << QList<uid_t>{};
+    QTest::newRow("a connection, not a listener")
+        << "   0: 0100007F:45E2 0100007F:D431 01" + rest << QList<uid_t>{};
+    QTest::newRow("any IPv6 address") << "   0: 00000000000000000000000000000000:45E2 "
+                                         "00000000000000000000000000000000:0000 0A" +
+                                             rest
+                                      << QList<uid_t>{1000};
+    QTest::newRow("::ffff:127.0.0.1") << "   0: 0000000000000000FFFF00000100007F:45E2 "
+                                         "00000000000000000000000000000000:0000 0A" +
+                                             rest
+                                      << QList<uid_t>{1000};
+    QTest::newRow("::1 is not reached through 127.0.0.1")
+        << "   0: 00000000000000000000000001000000:45E2 "
+           "00000000000000000000000000000000:0000 0A" +
+               rest
+        << QList<uid_t>{};
+    QTest::newRow("garbage") << QByteArray("   0: zz:45E2 x 0A a b c 1000") << QList<uid_t>{};
+}
+
+void PlatformTest::listenerTable() {
+    QFETCH(QByteArray, line);
+    QFETCH(QList<uid_t>, owners);
+    if (QSysInfo::ByteOrder != QSysInfo::LittleEndian)
+        QSKIP("the table's sample addresses are written in little-endian word order");
+    const QByteArray heading = "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
+                               "retrnsmt   uid  timeout inode\n";
+    QCOMPARE(ProcNetListeningSockets::parseTable(heading + line + '\n', 17890), owners);
+}
+
+void PlatformTest::listenersOfThisUser_data() {
+    QTest::addColumn<QHostAddress>("address");
+    QTest::newRow("127.0.0.1") << QHostAddress(QHostAddress::LocalHost);
+    QTest::newRow("any address, both families") << QHostAddress(QHostAddress::Any);
+}
+
+void PlatformTest::listenersOfThisUser() {
+    QFETCH(QHostAddress, address);
+    QTcpServer server;
+    QVERIFY(server.listen(address, 0));
+    const ProcNetListeningSockets sockets;
+    const quint16 port = server.serverPort();
+    QCOMPARE(sockets.loopbackListenerOwners(port).value_or(QList<uid_t>{}),
+             QList<uid_t>{::getuid()});
+    server.close();
+    QCOMPARE(sockets.loopbackListenerOwners(port).value_or(QList<uid_t>{42}), QList<uid_t>{});
+    // Without the tables the owners are unknown, not "none".
+    QVERIFY(!ProcNetListeningSockets(QStringLiteral("/nonexistent")).loopbackListenerOwners(port));
 }
 
 QTEST_GUILESS_MAIN(PlatformTest)

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "platform/AdminAuthorizer.h"
+#include "platform/ListeningSockets.h"
 #include "platform/LoginItem.h"
 #include "platform/SystemProxy.h"
 
@@ -95,6 +96,7 @@ ManagerEnvironment TestBundle::environment() const {
     environment.platform.lanInterfacePrefixes = {QStringLiteral("eth")};
     environment.platform.deviceName = [] { return QStringLiteral("Test Machine"); };
     environment.platform.pkillPath = QStringLiteral("/usr/bin/pkill");
+    environment.platform.listeningSockets = std::make_unique<ProcNetListeningSockets>();
     environment.mixedPort = m_mixedPort;
     environment.apiPort = m_apiPort;
     environment.controllerSecret = secret();
