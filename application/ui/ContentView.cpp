@@ -3,6 +3,7 @@
 #include "controller/MihomoManager.h"
 #include "system/ByteFormatter.h"
 #include "ui/Card.h"
+#include "ui/DisplayText.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainButton.h"
 #include "ui/PowerButton.h"
@@ -33,12 +34,6 @@ double quotaFraction(const OptionalQuota& quota) {
     if (!(fraction >= 0)) // negative or not a number
         return 0;
     return qMin(fraction, 1.0);
-}
-
-QString latencyText(const OptionalLatency& latency, bool connected) {
-    if (latency)
-        return QStringLiteral("%1 ms").arg(*latency);
-    return connected ? QStringLiteral("测速") : QStringLiteral("离线");
 }
 
 ElidedLabel* label(const QString& text, QFont font, Theme::Paint paint = {Tone::Primary, 1.0},
@@ -335,7 +330,7 @@ void ContentView::renderConnection() {
     m_statusLabel->setText(m_manager.statusMessage());
     m_latencyPill->setDot(connected ? Theme::Paint{Tone::Green, 1.0}
                                     : Theme::Paint{Tone::Gray, 0.5});
-    m_latencyPill->setText(latencyText(m_manager.latencyMs(), connected));
+    m_latencyPill->setText(DisplayText::latency(m_manager.latencyMs(), connected));
 }
 
 void ContentView::renderSpeeds() {
@@ -355,9 +350,7 @@ void ContentView::renderQuota() {
 
     m_quotaResetLabel->setVisible(quota.has_value());
     if (quota) {
-        m_quotaResetLabel->setText(QStringLiteral("每月 %1 日重置 · 剩 %2 天")
-                                       .arg(quota->resetDay)
-                                       .arg(quota->daysRemaining));
+        m_quotaResetLabel->setText(DisplayText::quotaReset(quota->resetDay, quota->daysRemaining));
         m_quotaRightLabel->setText(QStringLiteral("剩余 ") +
                                    ByteFormatter::decimalStorage(quota->remainingBytes));
     } else {

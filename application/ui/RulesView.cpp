@@ -3,6 +3,7 @@
 #include "controller/MihomoManager.h"
 #include "ui/Badge.h"
 #include "ui/Card.h"
+#include "ui/DisplayText.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainButton.h"
 
@@ -282,10 +283,13 @@ QWidget* RulesView::connectionRow(const ActiveConnectionItem& item, QWidget* par
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* host = label(item.host, Theme::monospaced(TextStyle::Caption), Primary, row);
+    // Shown escaped (a right-to-left override could pass for another domain); the button
+    // below still acts on the name as received.
+    auto* host =
+        label(DisplayText::visible(item.host), Theme::monospaced(TextStyle::Caption), Primary, row);
     host->setObjectName(QStringLiteral("connectionHost"));
     texts->addWidget(host);
-    auto* detail = label(item.chain + QStringLiteral(" · ") + item.rule,
+    auto* detail = label(DisplayText::visible(item.chain + QStringLiteral(" · ") + item.rule),
                          Theme::font(TextStyle::Caption2), Secondary, row);
     detail->setObjectName(QStringLiteral("connectionDetail"));
     texts->addWidget(detail);
@@ -293,7 +297,7 @@ QWidget* RulesView::connectionRow(const ActiveConnectionItem& item, QWidget* par
 
     auto* direct = compact(new QPushButton(QStringLiteral("设为直连"), row));
     direct->setObjectName(QStringLiteral("directButton"));
-    direct->setAccessibleName(QStringLiteral("设为直连 ") + item.host);
+    direct->setAccessibleName(QStringLiteral("设为直连 ") + DisplayText::visible(item.host));
     direct->setFont(Theme::font(TextStyle::Caption));
     direct->setAutoDefault(false);
     const QString hostName = item.host;

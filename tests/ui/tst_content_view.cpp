@@ -80,6 +80,9 @@ void ContentViewTest::latencyText_data() {
     QTest::newRow("85") << true << OptionalLatency(85) << QStringLiteral("85 ms");
     QTest::newRow("kept after disconnect")
         << false << OptionalLatency(1234) << QStringLiteral("1234 ms");
+    QTest::newRow("negative") << true << OptionalLatency(-42) << QStringLiteral("—");
+    QTest::newRow("longer than the probe waits")
+        << true << OptionalLatency(9'223'372'036'854'775'807) << QStringLiteral("—");
 }
 
 void ContentViewTest::latencyText() {
@@ -137,6 +140,20 @@ void ContentViewTest::quotaCard_data() {
         << "已用 " + storage(7'000'000'000'000) << "剩余 " + storage(0) << reset;
     QTest::newRow("quota of 0 bytes") << quota(0, 0) << QStringLiteral("ignored") << 0.0 << false
                                       << "已用 " + storage(0) << "剩余 " + storage(0) << reset;
+    // Figures no service sends: negative amounts show as 0, impossible days as "—".
+    std::optional<QuotaInfo> absurd = quota(-5, 100);
+    absurd->remainingBytes = -7;
+    absurd->resetDay = 0;
+    absurd->daysRemaining = -2'147'483'649;
+    QTest::newRow("absurd figures")
+        << absurd << QString() << 0.0 << false << QStringLiteral("已用 0 B")
+        << QStringLiteral("剩余 0 B") << QStringLiteral("每月 — 日重置 · 剩 — 天");
+    absurd = quota(1, 100);
+    absurd->resetDay = 31;
+    absurd->daysRemaining = 32;
+    QTest::newRow("days past a month")
+        << absurd << QString() << 0.01 << false << "已用 " + storage(1) << "剩余 " + storage(99)
+        << QStringLiteral("每月 31 日重置 · 剩 — 天");
 }
 
 void ContentViewTest::quotaCard() {

@@ -4,6 +4,7 @@
 #include "ui/PlainButton.h"
 #include "ui/RulesView.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -27,6 +28,8 @@ private slots:
     void connectionDetail_data();
     void connectionDetail();
     void directButtonAddsHostAsDirectRule();
+    void hiddenCharactersShownButNameKept_data();
+    void hiddenCharactersShownButNameKept();
     void optionsWriteSettingAndSave_data();
     void optionsWriteSettingAndSave();
 };
@@ -188,6 +191,51 @@ void RulesViewTest::directButtonAddsHostAsDirectRule() {
     QCOMPARE(rules[0].pattern, QStringLiteral("b.example.com"));
     QCOMPARE(rules[0].action, CustomRuleAction::Direct);
     QCOMPARE(fixture.manager->recentConnections().size(), 2); // the row stays
+}
+
+// A host name from the core with characters that reorder or hide text is shown with them
+// written out, so it cannot pass for another domain; "设为直连" adds the name as received.
+void RulesViewTest::hiddenCharactersShownButNameKept_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QStringLiteral("www.example.cn") << QStringLiteral("www.example.cn");
+    QTest::newRow("right-to-left override")
+        << QStringLiteral("evil\u202Emoc.elpmaxe") << QStringLiteral("evil<U+202E>moc.elpmaxe");
+    QTest::newRow("isolate and mark")
+        << QStringLiteral("a\u2067b\u200Fc.com") << QStringLiteral("a<U+2067>b<U+200F>c.com");
+    QTest::newRow("zero-width space")
+        << QStringLiteral("pay\u200Bpal.com") << QStringLiteral("pay<U+200B>pal.com");
+    QTest::newRow("line break") << QStringLiteral("a.com\nb.com")
+                                << QStringLiteral("a.com<U+000A>b.com");
+}
+
+void RulesViewTest::hiddenCharactersShownButNameKept() {
+    QFETCH(QString, host);
+    QFETCH(QString, shown);
+    UiFixture fixture;
+    RulesView view(*fixture.manager);
+    fixture.manager->setRecentConnections({{host, host, "Match", "PROXY\u202E"}});
+    QCOMPARE(find<ElidedLabel>(view, "connectionHost")->text(), shown);
+    QCOMPARE(find<ElidedLabel>(view, "connectionDetail")->text(),
+             QStringLiteral("PROXY<U+202E> · Match"));
+    auto* button = find<QPushButton>(view, "directButton");
+    QCOMPARE(button->accessibleName(), QStringLiteral("设为直连 ") + shown);
+
+    // Pressed the way a screen reader does.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    QVERIFY(accessible && accessible->actionInterface());
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    UiFixture reference;
+    reference.manager->addCustomRule(host, CustomRuleAction::Direct);
+    const auto patterns = [](const MihomoManager& manager) {
+        QStringList result;
+        for (const CustomRule& rule : manager.config().customRules)
+            result << rule.pattern + QStringLiteral(" ") + rawValue(rule.action);
+        return result;
+    };
+    QTRY_COMPARE(patterns(*fixture.manager), patterns(*reference.manager)); // an animated click
+    if (host == QLatin1String("www.example.cn"))
+        QCOMPARE(patterns(*fixture.manager), QStringList{QStringLiteral("www.example.cn DIRECT")});
 }
 
 void RulesViewTest::optionsWriteSettingAndSave_data() {
