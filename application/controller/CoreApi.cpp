@@ -1,6 +1,6 @@
 #include "controller/CoreApi.h"
 
-#include "system/ReplyWait.h"
+#include "monitoring/ReplyWait.h"
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>

@@ -4,7 +4,7 @@
 #include "controller/ControlError.h"
 #include "controller/ManagerEnvironment.h"
 #include "controller/PortGuard.h"
-#include "system/MonitoringTypes.h"
+#include "monitoring/MonitoringTypes.h"
 
 #include <QObject>
 #include <QPointer>

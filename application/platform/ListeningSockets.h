@@ -15,16 +15,3 @@ public:
     // empty when none does; nothing when the system cannot tell.
     virtual std::optional<QList<uid_t>> loopbackListenerOwners(quint16 port) const = 0;
 };
-
-// Linux: reads the kernel's socket tables, "tcp" and "tcp6" in `procNetDir`.
-class ProcNetListeningSockets : public ListeningSockets {
-public:
-    explicit ProcNetListeningSockets(QString procNetDir = QStringLiteral("/proc/net"));
-    std::optional<QList<uid_t>> loopbackListenerOwners(quint16 port) const override;
-
-    // The owners of the loopback-reaching listeners on `port` in one table's text.
-    static QList<uid_t> parseTable(const QByteArray& table, quint16 port);
-
-private:
-    QString m_procNetDir;
-};

@@ -2,9 +2,12 @@
 #include "TestSupport.h"
 
 #include "platform/AdminAuthorizer.h"
-#include "platform/ListeningSockets.h"
 #include "platform/LoginItem.h"
 #include "platform/SystemProxy.h"
+#include "platform/linux/LinuxDesktopProxy.h"
+#include "platform/linux/PkexecAuthorizer.h"
+#include "platform/linux/ProcNetListeningSockets.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // chunks of the test's choosing.
 #include "RawHttpServer.h"
 #include "TestSupport.h"
-#include "system/TrafficStream.h"
+#include "monitoring/TrafficStream.h"
 
 #include <QNetworkAccessManager>
 #include <QPointer>

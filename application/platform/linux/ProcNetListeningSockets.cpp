@@ -1,4 +1,4 @@
-#include "platform/ListeningSockets.h"
+#include "platform/linux/ProcNetListeningSockets.h"
 
 #include <QFile>
 #include <QHostAddress>
