@@ -176,8 +176,10 @@ std::optional<VlessNode> parse(const QString& link, QString* error) {
             return problem.fail(QStringLiteral("不是 vless:// 链接"));
         if (text.size() > maxLength)
             return problem.fail(QStringLiteral("链接过长"));
-        if (hasControlCharacter(text) ||
-            std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); }))
+        // Blanks are tolerated in the label only, where some apps leave them unencoded.
+        const QStringView beforeLabel = QStringView(text).left(text.indexOf(u'#'));
+        if (hasControlCharacter(text) || std::any_of(beforeLabel.begin(), beforeLabel.end(),
+                                                     [](QChar c) { return c.isSpace(); }))
             return problem.fail(QStringLiteral("链接中含有空白或控制字符"));
 
         // vless://<user>@<host>:<port>[/][?<query>][#<label>]

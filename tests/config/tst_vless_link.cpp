@@ -75,6 +75,9 @@ void VlessLinkTest::validLinks_data() {
                   QStringLiteral("#%E5%BC%A0%E4%B8%89%20%E9%A6%99%E6%B8%AF%20%F0%9F%9A%80")}})
         << node({{&VlessNode::spiderX, QStringLiteral("/search?q=1")},
                  {&VlessNode::accountLabel, QStringLiteral("张三 香港 🚀")}});
+    QTest::newRow("unencoded blanks in the label")
+        << link({{QStringLiteral("#Alice"), QStringLiteral("#Alice  Home ")}})
+        << node({{&VlessNode::accountLabel, QStringLiteral("Alice  Home")}});
     QTest::newRow("no label, no short id, no type or encryption, unknown keys; pasted with "
                   "blanks and upper-case scheme")
         << QStringLiteral("  \nVLESS://") + kUuid +
