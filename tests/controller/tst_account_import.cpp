@@ -1,6 +1,6 @@
 // Importing an account from a share link: the controller's import against the development
 // core, and the support tool that prepares the same settings file.
-#include "../system/RecordingServer.h"
+#include "../monitoring/RecordingServer.h"
 #include "BareEnvironment.h"
 #include "TestBundle.h"
 #include "TestSupport.h"
