@@ -23,6 +23,10 @@ void AppDelegate::applicationWillTerminate() {
 
 MainWindow::MainWindow(QWidget* content)
     : m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    // A fixed-size panel: minimise and close, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Miravo VPN"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -57,6 +61,16 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     m_announcedVisible = false;
+    if (!isMinimized())
+        m_lastPosition = pos();
+}
+
+void MainWindow::setVisible(bool visible) {
+    // A window manager places a window mapped anew as it likes (often centred); an explicit
+    // position brings it back where it was.
+    if (visible && !isVisible() && m_lastPosition)
+        move(*m_lastPosition);
+    QWidget::setVisible(visible);
 }
 
 namespace {

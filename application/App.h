@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class MihomoManager;
 class MenuBarContent;
@@ -42,6 +43,8 @@ public:
     void setTrayAvailable(std::function<bool()> trayAvailable);
     // The application is quitting: a close goes through (a refused close would cancel the quit).
     void setQuitting() { m_quitting = true; }
+    // Shows the window where the user left it when it was last hidden.
+    void setVisible(bool visible) override;
 
 signals:
     // Emitted once each time the window becomes visible (shown or restored from hidden).
@@ -56,6 +59,7 @@ private:
     std::function<bool()> m_trayAvailable;
     bool m_announcedVisible = false;
     bool m_quitting = false;
+    std::optional<QPoint> m_lastPosition;
 };
 
 // The application shell: the main window titled "Miravo VPN" and the tray item with its menu,

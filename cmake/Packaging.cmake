@@ -23,6 +23,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins (>= 6.4), procps")
 # A CJK font for the Chinese interface; gsettings for the GNOME proxy settings; pkexec for the
 # one-time TUN authorisation.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, libglib2.0-bin, pkexec")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, libglib2.0-bin, pkexec, qt6-translations-l10n")
 
 include(CPack)
