@@ -7,12 +7,17 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QTimer>
 #include <QVBoxLayout>
 
 MihomoManager& SharedState::manager() {
     // Created on first use and kept for the life of the process; never destroyed, so it cannot
     // outlive the QApplication it uses.
-    static auto* manager = new MihomoManager(ManagerEnvironment::forCurrentUser());
+    static auto* manager = [] {
+        ManagerEnvironment environment = ManagerEnvironment::forCurrentUser();
+        environment.deferStartupChecks = true; // run once the window has painted
+        return new MihomoManager(std::move(environment));
+    }();
     return *manager;
 }
 
@@ -75,6 +80,8 @@ void MainWindow::setVisible(bool visible) {
 
 namespace {
 
+constexpr int StartupChecksFallbackMs = 1000;
+
 QString trayIconResource(bool connected) {
     return connected ? QStringLiteral(":/tray/bolt.shield.fill.svg")
                      : QStringLiteral(":/tray/bolt.shield.svg");
@@ -91,6 +98,10 @@ VantrelVPNApp::VantrelVPNApp(MihomoManager& manager, QObject* parent)
     // The tray symbols are compiled into a static library; pull them in.
     Q_INIT_RESOURCE(tray);
     connect(m_window.get(), &MainWindow::shown, this, &VantrelVPNApp::windowShown);
+    // The start-up checks run child processes: they wait for the window's first paint, or a
+    // moment when the window is not shown at start.
+    m_window->installEventFilter(this);
+    QTimer::singleShot(StartupChecksFallbackMs, this, &VantrelVPNApp::finishStartupChecks);
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_delegate,
             &AppDelegate::applicationWillTerminate);
     QGuiApplication::setQuitOnLastWindowClosed(
@@ -123,6 +134,18 @@ void VantrelVPNApp::showMainWindow() {
 void VantrelVPNApp::quit() {
     m_window->setQuitting();
     QCoreApplication::quit();
+}
+
+bool VantrelVPNApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window.get() && event->type() == QEvent::Paint) {
+        m_window->removeEventFilter(this);
+        QTimer::singleShot(0, this, &VantrelVPNApp::finishStartupChecks);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void VantrelVPNApp::finishStartupChecks() {
+    m_manager.finishStartupChecks();
 }
 
 void VantrelVPNApp::windowShown() {

@@ -84,7 +84,11 @@ public:
     // Ends the event loop; the terminate hook then runs (QCoreApplication::aboutToQuit).
     void quit();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void finishStartupChecks();
     void windowShown();
     void updateTrayIcon();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
