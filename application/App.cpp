@@ -38,6 +38,16 @@ MainWindow::MainWindow(QWidget* content)
     // The window's size follows its content.
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(content);
+    // The content covers the whole window, so its paint is the window's first paint.
+    content->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint) {
+        watched->removeEventFilter(this);
+        emit firstPainted();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::setTrayAvailable(std::function<bool()> trayAvailable) {
@@ -100,7 +110,8 @@ VantrelVPNApp::VantrelVPNApp(MihomoManager& manager, QObject* parent)
     connect(m_window.get(), &MainWindow::shown, this, &VantrelVPNApp::windowShown);
     // The start-up checks run child processes: they wait for the window's first paint, or a
     // moment when the window is not shown at start.
-    m_window->installEventFilter(this);
+    connect(m_window.get(), &MainWindow::firstPainted, this,
+            [this] { QTimer::singleShot(0, this, &VantrelVPNApp::finishStartupChecks); });
     QTimer::singleShot(StartupChecksFallbackMs, this, &VantrelVPNApp::finishStartupChecks);
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_delegate,
             &AppDelegate::applicationWillTerminate);
@@ -134,14 +145,6 @@ void VantrelVPNApp::showMainWindow() {
 void VantrelVPNApp::quit() {
     m_window->setQuitting();
     QCoreApplication::quit();
-}
-
-bool VantrelVPNApp::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_window.get() && event->type() == QEvent::Paint) {
-        m_window->removeEventFilter(this);
-        QTimer::singleShot(0, this, &VantrelVPNApp::finishStartupChecks);
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 void VantrelVPNApp::finishStartupChecks() {

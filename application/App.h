@@ -49,11 +49,14 @@ public:
 signals:
     // Emitted once each time the window becomes visible (shown or restored from hidden).
     void shown();
+    // Emitted once, when the window's content is painted for the first time.
+    void firstPainted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::function<bool()> m_trayAvailable;
@@ -83,9 +86,6 @@ public:
     void showMainWindow();
     // Ends the event loop; the terminate hook then runs (QCoreApplication::aboutToQuit).
     void quit();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void finishStartupChecks();

@@ -67,10 +67,9 @@ public:
     long long paintedNs = 0;
 };
 
-void report(QApplication& application, const FirstPaint& firstPaint) {
+void report(const FirstPaint& firstPaint) {
     std::printf("%lld %ld\n", firstPaint.paintedNs, residentKb());
     std::fflush(stdout);
-    application.quit();
 }
 
 int runBare(QApplication& application) {
@@ -82,7 +81,10 @@ int runBare(QApplication& application) {
     FirstPaint firstPaint;
     window.installEventFilter(&firstPaint);
     window.show();
-    QTimer::singleShot(IdleMs, &application, [&] { report(application, firstPaint); });
+    QTimer::singleShot(IdleMs, &application, [&] {
+        report(firstPaint);
+        application.quit();
+    });
     return application.exec();
 }
 
@@ -99,11 +101,16 @@ int runApp(QApplication& application, bool openSheets) {
     VantrelVPNApp app(manager);
 
     FirstPaint firstPaint;
-    app.mainWindow().installEventFilter(&firstPaint);
+    QObject::connect(&app.mainWindow(), &MainWindow::firstPainted, &app,
+                     [&firstPaint] { firstPaint.paintedNs = monotonicNs(); });
     app.showMainWindow();
 
+    // The shell's own quit: a plain quit is refused by the window when no tray is there.
     if (!openSheets) {
-        QTimer::singleShot(IdleMs, &application, [&] { report(application, firstPaint); });
+        QTimer::singleShot(IdleMs, &application, [&] {
+            report(firstPaint);
+            app.quit();
+        });
         return application.exec();
     }
     QTimer::singleShot(SheetOpenMs, &manager, [&] { manager.setShowSettings(true); });
@@ -113,8 +120,10 @@ int runApp(QApplication& application, bool openSheets) {
         manager.setShowRules(true);
     });
     QTimer::singleShot(4 * SheetOpenMs, &manager, [&] { manager.setShowRules(false); });
-    QTimer::singleShot(4 * SheetOpenMs + IdleMs, &application,
-                       [&] { report(application, firstPaint); });
+    QTimer::singleShot(4 * SheetOpenMs + IdleMs, &application, [&] {
+        report(firstPaint);
+        app.quit();
+    });
     return application.exec();
 }
 
