@@ -14,7 +14,7 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VantrelVPN"));
     QApplication::setApplicationDisplayName(QStringLiteral("Miravo VPN"));
-    QApplication::setDesktopFileName(QStringLiteral("vantrel-vpn"));
+    QApplication::setDesktopFileName(QStringLiteral("com.vantrel.vpn"));
 
     // The interface is Chinese, so Qt's own texts (a text field's context menu, system error
     // descriptions) are too, when Qt's translations are installed.
