@@ -7,12 +7,17 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QTimer>
 #include <QVBoxLayout>
 
 MihomoManager& SharedState::manager() {
     // Created on first use and kept for the life of the process; never destroyed, so it cannot
     // outlive the QApplication it uses.
-    static auto* manager = new MihomoManager(ManagerEnvironment::forCurrentUser());
+    static auto* manager = [] {
+        ManagerEnvironment environment = ManagerEnvironment::forCurrentUser();
+        environment.deferStartupChecks = true; // run once the window has painted
+        return new MihomoManager(std::move(environment));
+    }();
     return *manager;
 }
 
@@ -23,12 +28,26 @@ void AppDelegate::applicationWillTerminate() {
 
 MainWindow::MainWindow(QWidget* content)
     : m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+    // A fixed-size panel: minimise and close, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Miravo VPN"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     // The window's size follows its content.
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(content);
+    // The content covers the whole window, so its paint is the window's first paint.
+    content->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint) {
+        watched->removeEventFilter(this);
+        emit firstPainted();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::setTrayAvailable(std::function<bool()> trayAvailable) {
@@ -57,9 +76,21 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     m_announcedVisible = false;
+    if (!isMinimized())
+        m_lastPosition = pos();
+}
+
+void MainWindow::setVisible(bool visible) {
+    // A window manager places a window mapped anew as it likes (often centred); an explicit
+    // position brings it back where it was.
+    if (visible && !isVisible() && m_lastPosition)
+        move(*m_lastPosition);
+    QWidget::setVisible(visible);
 }
 
 namespace {
+
+constexpr int StartupChecksFallbackMs = 1000;
 
 QString trayIconResource(bool connected) {
     return connected ? QStringLiteral(":/tray/bolt.shield.fill.svg")
@@ -77,6 +108,11 @@ VantrelVPNApp::VantrelVPNApp(MihomoManager& manager, QObject* parent)
     // The tray symbols are compiled into a static library; pull them in.
     Q_INIT_RESOURCE(tray);
     connect(m_window.get(), &MainWindow::shown, this, &VantrelVPNApp::windowShown);
+    // The start-up checks run child processes: they wait for the window's first paint, or a
+    // moment when the window is not shown at start.
+    connect(m_window.get(), &MainWindow::firstPainted, this,
+            [this] { QTimer::singleShot(0, this, &VantrelVPNApp::finishStartupChecks); });
+    QTimer::singleShot(StartupChecksFallbackMs, this, &VantrelVPNApp::finishStartupChecks);
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_delegate,
             &AppDelegate::applicationWillTerminate);
     QGuiApplication::setQuitOnLastWindowClosed(
@@ -109,6 +145,10 @@ void VantrelVPNApp::showMainWindow() {
 void VantrelVPNApp::quit() {
     m_window->setQuitting();
     QCoreApplication::quit();
+}
+
+void VantrelVPNApp::finishStartupChecks() {
+    m_manager.finishStartupChecks();
 }
 
 void VantrelVPNApp::windowShown() {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class MihomoManager;
 class MenuBarContent;
@@ -42,20 +43,26 @@ public:
     void setTrayAvailable(std::function<bool()> trayAvailable);
     // The application is quitting: a close goes through (a refused close would cancel the quit).
     void setQuitting() { m_quitting = true; }
+    // Shows the window where the user left it when it was last hidden.
+    void setVisible(bool visible) override;
 
 signals:
     // Emitted once each time the window becomes visible (shown or restored from hidden).
     void shown();
+    // Emitted once, when the window's content is painted for the first time.
+    void firstPainted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::function<bool()> m_trayAvailable;
     bool m_announcedVisible = false;
     bool m_quitting = false;
+    std::optional<QPoint> m_lastPosition;
 };
 
 // The application shell: the main window titled "Miravo VPN" and the tray item with its menu,
@@ -81,6 +88,7 @@ public:
     void quit();
 
 private:
+    void finishStartupChecks();
     void windowShown();
     void updateTrayIcon();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);

@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <csignal>
 
@@ -12,6 +15,13 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("VantrelVPN"));
     QApplication::setApplicationDisplayName(QStringLiteral("Miravo VPN"));
     QApplication::setDesktopFileName(QStringLiteral("com.vantrel.vpn"));
+
+    // The interface is Chinese, so Qt's own texts (a text field's context menu, system error
+    // descriptions) are too, when Qt's translations are installed.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qt"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
 
     // Installed first: a signal that arrives while the controller starts up is reported once
     // the event loop runs, and still ends in an orderly quit.

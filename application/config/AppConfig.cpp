@@ -69,6 +69,13 @@ std::optional<MihomoRuleLines> linesForNormalized(const QString& n, CustomRuleAc
                                        QLatin1String(",no-resolve")),
                                std::nullopt};
     }
+    if (RuleParser::isIPv6OrCIDR(n)) {
+        const QLatin1String hostPrefix =
+            n.contains(u'/') ? QLatin1String("") : QLatin1String("/128");
+        return MihomoRuleLines{QString(QLatin1String("IP-CIDR6,") % n % hostPrefix % u',' % target %
+                                       QLatin1String(",no-resolve")),
+                               std::nullopt};
+    }
     return MihomoRuleLines{QString(QLatin1String("DOMAIN-SUFFIX,") % n % u',' % target),
                            direct ? std::optional<QString>(QString(QLatin1String("*.") % n))
                                   : std::nullopt};

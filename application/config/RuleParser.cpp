@@ -1,6 +1,7 @@
 #include "config/RuleParser.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <optional>
 
 namespace RuleParser {
@@ -80,6 +81,74 @@ qsizetype indexOfChar(QStringView text, char16_t wanted) {
     return -1;
 }
 
+// A prefix length of an IPv6 network: 1 to 3 ASCII digits, 0 to 128.
+std::optional<int> parseIPv6PrefixLength(QStringView text) {
+    if (text.isEmpty() || text.size() > 3)
+        return std::nullopt;
+    int value = 0;
+    for (const QChar ch : text) {
+        if (ch < u'0' || ch > u'9')
+            return std::nullopt;
+        value = value * 10 + (ch.unicode() - u'0');
+    }
+    if (value > 128)
+        return std::nullopt;
+    return value;
+}
+
+// The canonical text of an IPv6 address (lower case, longest zero run compressed).
+std::optional<QString> canonicalIPv6(QStringView text) {
+    if (text.isEmpty() || text.size() > INET6_ADDRSTRLEN)
+        return std::nullopt;
+    const QByteArray latin = text.toLatin1();
+    if (QString::fromLatin1(latin) != text)
+        return std::nullopt; // a character outside Latin-1 was replaced
+    in6_addr address{};
+    if (inet_pton(AF_INET6, latin.constData(), &address) != 1)
+        return std::nullopt;
+    char buffer[INET6_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET6, &address, buffer, sizeof buffer))
+        return std::nullopt;
+    return QString::fromLatin1(buffer);
+}
+
+// An IPv6 address or network, bare ("2001:db8::1", "2001:db8::/32") or in brackets as in a URL
+// ("[2001:db8::1]:8443/path", "[2001:db8::]/32"). A text that looks like one but is not valid
+// comes back unchanged, so that it is refused later instead of being cut at its first ":".
+// Anything else is not IPv6: std::nullopt.
+std::optional<QString> ipv6Pattern(QStringView text) {
+    QStringView address;
+    QStringView prefix;
+    bool hasPrefix = false;
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.indexOf(u']');
+        if (close < 0)
+            return text.toString();
+        address = text.mid(1, close - 1);
+        const QStringView rest = text.mid(close + 1);
+        // After the brackets: a prefix length, or a port and path that are dropped.
+        if (rest.startsWith(u'/') && parseIPv6PrefixLength(rest.mid(1))) {
+            prefix = rest.mid(1);
+            hasPrefix = true;
+        }
+    } else {
+        const qsizetype slash = text.indexOf(u'/');
+        address = slash < 0 ? text : text.left(slash);
+        if (address.count(u':') < 2)
+            return std::nullopt; // a host with a port at most
+        if (slash >= 0) {
+            prefix = text.mid(slash + 1);
+            hasPrefix = true;
+        }
+    }
+    const std::optional<QString> canonical = canonicalIPv6(address);
+    const std::optional<int> length =
+        hasPrefix ? parseIPv6PrefixLength(prefix) : std::optional<int>(0);
+    if (!canonical || !length)
+        return text.toString();
+    return hasPrefix ? *canonical + u'/' + QString::number(*length) : *canonical;
+}
+
 } // namespace
 
 // Works on a view of the trimmed, lower-cased text and copies once at the end: patterns are
@@ -94,6 +163,14 @@ QString normalizePattern(const QString& input) {
             text = text.mid(i + 3);
             break;
         }
+    }
+    // An IPv6 address or network becomes its canonical form; its ":" are no port.
+    if (text.count(u':') >= 2 && !text.startsWith(QLatin1String("kw:"))) {
+        QString compact = text.toString();
+        compact.remove(u',');
+        compact.remove(u' ');
+        if (const std::optional<QString> v6 = ipv6Pattern(compact))
+            return *v6;
     }
     // 4. Drop a path, unless what precedes it is an address: then it is a network.
     const qsizetype slash = indexOfChar(text, u'/');
@@ -149,6 +226,19 @@ bool isIPv4OrCIDR(const QString& text) {
     return isIPv4View(QStringView(text).left(slash));
 }
 
+bool isIPv6OrCIDR(const QString& text) {
+    const qsizetype slash = text.indexOf(u'/');
+    const QStringView address = slash < 0 ? QStringView(text) : QStringView(text).left(slash);
+    if (slash >= 0) {
+        const QStringView prefix = QStringView(text).mid(slash + 1);
+        const std::optional<int> length = parseIPv6PrefixLength(prefix);
+        if (!length || QString::number(*length) != prefix)
+            return false;
+    }
+    const std::optional<QString> canonical = canonicalIPv6(address);
+    return canonical && *canonical == address;
+}
+
 bool containsUnsafeCharacter(const QString& text) {
     const qsizetype size = text.size();
     for (qsizetype i = 0; i < size; ++i) {
@@ -164,28 +254,45 @@ bool containsUnsafeCharacter(const QString& text) {
     return false;
 }
 
-bool isWritablePattern(const QString& normalized) {
-    if (normalized.isEmpty() || containsUnsafeCharacter(normalized)) {
-        return false;
+QString refusalReason(const QString& normalized) {
+    if (normalized.isEmpty()) {
+        return QStringLiteral("没有可用的域名、IP 地址或关键字");
+    }
+    if (containsUnsafeCharacter(normalized)) {
+        return QStringLiteral("含有控制字符或不可见字符");
     }
     bool emptyLabel = false;
     QChar previous;
     for (const QChar c : normalized) {
         if (c == u'"' || c == u'\\' || c == u'#') {
-            return false;
+            return QStringLiteral("不能含有 \"、\\ 或 #");
         }
         emptyLabel = emptyLabel || (c == u'.' && previous == u'.');
         previous = c;
     }
+    const QString emptyLabelReason = QStringLiteral("域名中有空的一段（如连续的点）");
     if (normalized.startsWith(QLatin1String("kw:"))) {
         // The keyword's filter entry "*k*" is split at dots by the core like a domain.
-        return !emptyLabel;
+        return emptyLabel ? emptyLabelReason : QString();
     }
-    if (isIPv4OrCIDR(normalized)) {
-        return true;
+    if (isIPv4OrCIDR(normalized) || isIPv6OrCIDR(normalized)) {
+        return {};
+    }
+    // A ":" or a bracket is what is left of an address that did not parse.
+    for (const QChar c : normalized) {
+        if (c == u':' || c == u'[' || c == u']') {
+            return QStringLiteral("不是有效的 IPv6 地址或网段");
+        }
     }
     // A domain: the core refuses a filter entry with an empty label.
-    return !emptyLabel && !normalized.endsWith(u'.') && !normalized.startsWith(u'.');
+    if (emptyLabel || normalized.endsWith(u'.') || normalized.startsWith(u'.')) {
+        return emptyLabelReason;
+    }
+    return {};
+}
+
+bool isWritablePattern(const QString& normalized) {
+    return !normalized.isEmpty() && refusalReason(normalized).isEmpty();
 }
 
 } // namespace RuleParser

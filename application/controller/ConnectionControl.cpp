@@ -39,6 +39,14 @@ void MihomoManager::initializeAfterConstruction() {
     setTunPrivilegedReady(checkCoreSetuid());
     if (m_env.platform.loginItem)
         setLaunchAtLoginState(m_env.platform.loginItem->isRegistered());
+    if (!m_env.deferStartupChecks)
+        finishStartupChecks();
+}
+
+void MihomoManager::finishStartupChecks() {
+    if (m_startupChecksDone)
+        return;
+    m_startupChecksDone = true;
     cleanupOrphanCore();
     // A run that crashed while connected left the proxies pointing at a core that is gone;
     // proxies the user set to anything else stay as they are.
@@ -57,6 +65,7 @@ void MihomoManager::toggleConnection() {
 }
 
 void MihomoManager::connect() {
+    finishStartupChecks(); // never a core of ours started before the orphan is gone
     setErrorMessage(QString());
     if (m_config.tunEnabled && !checkCoreSetuid() && !authorizeTunCore()) {
         setErrorMessage(kTunNeedsAuthorisation);

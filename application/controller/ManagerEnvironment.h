@@ -12,6 +12,9 @@ struct ManagerEnvironment {
     qint64 apiPort = 19090;
     QString controllerSecret; // empty: a fresh random token per controller
     int tunReconnectDelayMs = 350;
+    // The start-up checks that run child processes (orphaned core, proxies left pointing at it)
+    // wait for finishStartupChecks(), so the window can appear first. A connect runs them first.
+    bool deferStartupChecks = false;
 
     static ManagerEnvironment forCurrentUser();
 };

@@ -109,6 +109,9 @@ public:
     // --- connection (connect and disconnect) ---------------------------------------------
     void toggleConnection();
     void connect();
+    // Ends an orphaned core and resets proxies a crashed run left pointing at it; runs once,
+    // at construction unless the environment defers it.
+    void finishStartupChecks();
     void disconnect();
     void toggleTun(bool enabled);
 
@@ -183,6 +186,7 @@ private:
     CoreSupervisor* m_supervisor = nullptr;     // child: process, pipe, core.log, geodata
     quint64 m_connectGeneration = 0;
     bool m_connectRunning = false;
+    bool m_startupChecksDone = false;
     bool m_awaitingReadiness = false;
     // --- end of connection control ------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 
 #include "controller/MihomoManager.h"
 #include "monitoring/ByteFormatter.h"
+#include "ui/Accessibility.h"
 #include "ui/Card.h"
 #include "ui/DisplayText.h"
 #include "ui/ElidedLabel.h"
@@ -15,6 +16,7 @@
 #include "ui/SwitchButton.h"
 
 #include <QHBoxLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using Theme::TextStyle;
@@ -26,6 +28,7 @@ namespace {
 // The allowance the card's heading names, used while no quota has arrived.
 constexpr double DefaultQuotaBytes = 6e12;
 constexpr double QuotaWarningFraction = 0.85;
+constexpr int LanRefreshMs = 3000;
 
 double quotaFraction(const OptionalQuota& quota) {
     const double used = quota ? double(quota->usedBytes) : 0.0;
@@ -64,12 +67,16 @@ ContentView::ContentView(MihomoManager& manager, QWidget* parent)
     column->addWidget(buildModeCard());
     column->addWidget(buildBottomBar());
 
+    m_lanRefresh = new QTimer(this);
+    m_lanRefresh->setObjectName(QStringLiteral("lanAddressRefresh"));
+    m_lanRefresh->setInterval(LanRefreshMs);
+    connect(m_lanRefresh, &QTimer::timeout, this, &ContentView::renderLan);
+
     m_errorLabel = new ElidedLabel(2, this);
     m_errorLabel->setObjectName(QStringLiteral("errorLabel"));
     m_errorLabel->setTextFont(Theme::font(TextStyle::Caption));
     m_errorLabel->setForeground({Tone::Red, 1.0});
     m_errorLabel->setContentsMargins(4, 0, 4, 0);
-    m_errorLabel->setAccessibleName(QStringLiteral("错误"));
     column->addWidget(m_errorLabel);
     column->addStretch(1);
 
@@ -126,7 +133,7 @@ QWidget* ContentView::buildHeaderBar() {
     m_latencyPill->setPadding({10, 5, 10, 5});
     m_latencyPill->setSpacing(4);
     m_latencyPill->setToolTip(QStringLiteral("测速"));
-    m_latencyPill->setAccessibleName(QStringLiteral("测速"));
+    m_latencyPill->setAccessibleDescription(QStringLiteral("按下测速"));
     connect(m_latencyPill, &QAbstractButton::clicked, this, [this] { m_manager.testLatency(); });
     row->addWidget(m_latencyPill);
 
@@ -264,8 +271,10 @@ QWidget* ContentView::buildModeCard() {
     m_tunSwitch = new SwitchButton(card);
     m_tunSwitch->setObjectName(QStringLiteral("tunSwitch"));
     m_tunSwitch->setAccessibleName(QStringLiteral("虚拟网卡 (TUN 模式)"));
-    connect(m_tunSwitch, &QAbstractButton::clicked, this, [this] {
-        m_manager.toggleTun(!m_manager.config().tunEnabled);
+    connect(m_tunSwitch, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on == m_manager.config().tunEnabled)
+            return; // the view showing the controller's state
+        m_manager.toggleTun(on);
         renderSettings();
     });
     tunRow->addWidget(m_tunSwitch, 0, Qt::AlignVCenter);
@@ -298,7 +307,11 @@ QWidget* ContentView::buildBottomBar() {
     });
     m_lanButton = makeButton(QStringLiteral("lanButton"));
     m_lanButton->setSpacing(5);
-    connect(m_lanButton, &QAbstractButton::clicked, this, &ContentView::toggleAllowLan);
+    Accessibility::setToggleRole(m_lanButton, QAccessible::Button);
+    connect(m_lanButton, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on != m_manager.config().allowLan)
+            setAllowLan(on);
+    });
     row->addWidget(m_rulesButton, 1);
     row->addWidget(m_lanButton, 1);
     return bar;
@@ -312,6 +325,10 @@ void ContentView::connectController() {
     connect(m, &MihomoManager::statusMessageChanged, this, &ContentView::renderConnection);
     connect(m, &MihomoManager::upSpeedChanged, this, &ContentView::renderSpeeds);
     connect(m, &MihomoManager::downSpeedChanged, this, &ContentView::renderSpeeds);
+    // Each traffic sample re-reads the LAN address too, as does a connection change.
+    connect(m, &MihomoManager::upSpeedChanged, this, &ContentView::renderLan);
+    connect(m, &MihomoManager::downSpeedChanged, this, &ContentView::renderLan);
+    connect(m, &MihomoManager::isConnectedChanged, this, &ContentView::renderLan);
     connect(m, &MihomoManager::quotaChanged, this, &ContentView::renderQuota);
     connect(m, &MihomoManager::quotaErrorChanged, this, &ContentView::renderQuota);
     connect(m, &MihomoManager::configChanged, this, &ContentView::renderSettings);
@@ -331,6 +348,7 @@ void ContentView::renderConnection() {
     m_latencyPill->setDot(connected ? Theme::Paint{Tone::Green, 1.0}
                                     : Theme::Paint{Tone::Gray, 0.5});
     m_latencyPill->setText(DisplayText::latency(m_manager.latencyMs(), connected));
+    m_latencyPill->setAccessibleName(QStringLiteral("延迟 ") + m_latencyPill->text());
 }
 
 void ContentView::renderSpeeds() {
@@ -371,12 +389,25 @@ void ContentView::renderSettings() {
     m_rulesButton->setText(rulesText);
     m_rulesButton->setAccessibleName(rulesText);
 
+    renderLan();
+}
+
+void ContentView::renderLan() {
+    const AppConfig& config = m_manager.config();
+    // While sharing, the address is read again now and then: it changes with the network.
+    if (config.allowLan != m_lanRefresh->isActive()) {
+        if (config.allowLan)
+            m_lanRefresh->start();
+        else
+            m_lanRefresh->stop();
+    }
     QString lanText = QStringLiteral("局域网共享");
     if (config.allowLan) {
         const std::optional<QString> address = m_manager.localIPv4Address();
         lanText = address ? QStringLiteral("%1:%2").arg(*address).arg(m_manager.mixedPort())
                           : QStringLiteral("局域网已开");
     }
+    m_lanButton->setChecked(config.allowLan);
     m_lanButton->setText(lanText);
     m_lanButton->setAccessibleName(lanText);
     m_lanButton->setToolTip(config.allowLan ? QStringLiteral("关闭局域网共享")
@@ -388,12 +419,13 @@ void ContentView::renderSettings() {
 void ContentView::renderError() {
     const QString message = m_manager.errorMessage();
     m_errorLabel->setText(message);
+    m_errorLabel->setAccessibleName(message);
     m_errorLabel->setVisible(!message.isEmpty()); // no room and no gap while empty
 }
 
-void ContentView::toggleAllowLan() {
+void ContentView::setAllowLan(bool on) {
     AppConfig config = m_manager.config();
-    config.allowLan = !config.allowLan;
+    config.allowLan = on;
     m_manager.setConfig(config);
     m_manager.applyRulesAndReload();
 }

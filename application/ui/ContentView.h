@@ -10,6 +10,7 @@ class QuotaBar;
 class SegmentedControl;
 class SwitchButton;
 class SheetBinding;
+class QTimer;
 
 // The main window's content: connection, latency, quota, mode, TUN and LAN controls, and the
 // entry points to the rules and settings sheets. Everything shown comes from the controller;
@@ -33,8 +34,9 @@ private:
     void renderSpeeds();
     void renderQuota();
     void renderSettings();
+    void renderLan();
     void renderError();
-    void toggleAllowLan();
+    void setAllowLan(bool on);
 
     MihomoManager& m_manager;
 
@@ -52,6 +54,7 @@ private:
     SwitchButton* m_tunSwitch = nullptr;
     PlainButton* m_rulesButton = nullptr;
     PlainButton* m_lanButton = nullptr;
+    QTimer* m_lanRefresh = nullptr;
     ElidedLabel* m_errorLabel = nullptr;
     SheetBinding* m_settingsSheet = nullptr;
     SheetBinding* m_rulesSheet = nullptr;

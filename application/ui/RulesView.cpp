@@ -1,11 +1,14 @@
 #include "ui/RulesView.h"
 
+#include "config/RuleParser.h"
 #include "controller/MihomoManager.h"
-#include "ui/Badge.h"
+#include "ui/CapsuleButton.h"
 #include "ui/Card.h"
+#include "ui/CheckBox.h"
+#include "ui/CustomRuleList.h"
+#include "ui/CustomRulesModel.h"
 #include "ui/DisplayText.h"
 #include "ui/ElidedLabel.h"
-#include "ui/PlainButton.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +27,8 @@ namespace {
 constexpr Theme::Paint Primary{Tone::Primary, 1.0};
 constexpr Theme::Paint Secondary{Tone::Secondary, 1.0};
 constexpr int ListHeight = 150;
+constexpr int RefusalHeight = 14;
+constexpr int RefusalGap = 4;
 
 ElidedLabel* label(const QString& text, const QFont& font, Theme::Paint paint, QWidget* parent,
                    int maxLines = 1) {
@@ -35,7 +40,7 @@ ElidedLabel* label(const QString& text, const QFont& font, Theme::Paint paint, Q
 }
 
 // Push buttons at the height of the line edit, so the fixed-size sheet holds every row.
-QPushButton* compact(QPushButton* button) {
+CapsuleButton* compact(CapsuleButton* button) {
     button->setFixedHeight(22);
     return button;
 }
@@ -60,7 +65,7 @@ RulesView::RulesView(MihomoManager& manager, QWidget* parent)
     titleRow->addWidget(label(QStringLiteral("附属规则与分流兼容"),
                               Theme::font(TextStyle::Headline), Primary, this));
     titleRow->addStretch(1);
-    auto* done = compact(new QPushButton(QStringLiteral("完成"), this));
+    auto* done = compact(new CapsuleButton(QStringLiteral("完成"), this));
     done->setObjectName(QStringLiteral("doneButton"));
     done->setDefault(true);
     connect(done, &QPushButton::clicked, this, [this] { m_manager.setShowRules(false); });
@@ -75,7 +80,18 @@ RulesView::RulesView(MihomoManager& manager, QWidget* parent)
         label(QString(), Theme::font(TextStyle::Subheadline, Weight::Medium), Primary, this);
     m_rulesHeading->setObjectName(QStringLiteral("rulesHeading"));
     column->addWidget(m_rulesHeading);
-    m_rulesList = buildList(QStringLiteral("rulesList"), QStringLiteral("自定义规则"));
+    m_rulesModel = new CustomRulesModel(this);
+    m_rulesList = new CustomRuleList(
+        m_rulesModel,
+        QStringLiteral("暂无自定义规则；若有国内网站开 TUN 后打不开，填在上方设为直连即可。"),
+        this);
+    m_rulesList->setObjectName(QStringLiteral("rulesList"));
+    m_rulesList->setAccessibleName(QStringLiteral("自定义规则"));
+    m_rulesList->setFixedHeight(ListHeight);
+    connect(m_rulesList, &CustomRuleList::removeRequested, this, [this](int row) {
+        if (row >= 0 && row < m_rulesModel->rowCount())
+            m_manager.removeCustomRule(CustomRule(m_rulesModel->rule(row)));
+    });
     column->addWidget(m_rulesList);
 
     auto* connectionsHeader = new QHBoxLayout;
@@ -83,7 +99,7 @@ RulesView::RulesView(MihomoManager& manager, QWidget* parent)
                                        Theme::font(TextStyle::Subheadline, Weight::Medium), Primary,
                                        this));
     connectionsHeader->addStretch(1);
-    auto* refresh = compact(new QPushButton(QStringLiteral("刷新"), this));
+    auto* refresh = compact(new CapsuleButton(QStringLiteral("刷新"), this));
     refresh->setObjectName(QStringLiteral("refreshConnectionsButton"));
     refresh->setAccessibleName(QStringLiteral("刷新最近活跃连接"));
     refresh->setFont(Theme::font(TextStyle::Caption));
@@ -112,9 +128,10 @@ void RulesView::buildAddRow(QVBoxLayout* column) {
     m_ruleInput->setAccessibleName(QStringLiteral("新规则"));
     m_ruleInput->setPlaceholderText(
         QStringLiteral("输入域名、IP/CIDR（如 baidu.com、10.0.0.0/8）"));
-    m_ruleInput->setClearButtonEnabled(true);
+    // No clear button: its reserved room would cut the placeholder in the fixed-width sheet.
     // No returnPressed handler: Return belongs to the sheet's default button, never to adding.
-    connect(m_ruleInput, &QLineEdit::textEdited, this, [this](const QString& text) {
+    // textChanged, not textEdited: text set by a screen reader or an input method counts too.
+    connect(m_ruleInput, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (text != m_manager.newRuleInput())
             m_manager.setNewRuleInput(text);
     });
@@ -126,18 +143,29 @@ void RulesView::buildAddRow(QVBoxLayout* column) {
     m_actionSelector->setFixedWidth(82);
     for (CustomRuleAction action : allCustomRuleActions)
         m_actionSelector->addItem(title(action));
-    connect(m_actionSelector, &QComboBox::activated, this, [this](int index) {
+    connect(m_actionSelector, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0 || allCustomRuleActions[index] == m_manager.newRuleAction())
+            return;
         m_manager.setNewRuleAction(allCustomRuleActions[index]);
         renderAction();
     });
     row->addWidget(m_actionSelector);
 
-    m_addButton = compact(new QPushButton(QStringLiteral("添加"), this));
+    m_addButton = compact(new CapsuleButton(QStringLiteral("添加"), this));
     m_addButton->setObjectName(QStringLiteral("addRuleButton"));
     m_addButton->setAutoDefault(false);
     connect(m_addButton, &QPushButton::clicked, this, &RulesView::addRule);
     row->addWidget(m_addButton);
-    column->addLayout(row);
+    // The add row and, under it while a pattern was refused, one line saying why.
+    auto* block = new QVBoxLayout;
+    block->setSpacing(RefusalGap);
+    block->addLayout(row);
+    m_refusalLabel = label(QString(), Theme::font(TextStyle::Caption), {Tone::Red, 1.0}, this);
+    m_refusalLabel->setObjectName(QStringLiteral("ruleRefusalLabel"));
+    m_refusalLabel->setFixedHeight(RefusalHeight);
+    m_refusalLabel->hide();
+    block->addWidget(m_refusalLabel);
+    column->addLayout(block);
 }
 
 void RulesView::buildOptions(QVBoxLayout* column) {
@@ -146,12 +174,14 @@ void RulesView::buildOptions(QVBoxLayout* column) {
     options->setContentsMargins(0, 0, 0, 0);
     options->setSpacing(8);
     auto makeCheck = [&](const QString& name, const QString& text, bool AppConfig::*field) {
-        auto* check = new QCheckBox(text, block);
+        auto* check = new CheckBox(text, block);
         check->setObjectName(name);
         check->setFont(Theme::font(TextStyle::Subheadline));
-        check->setFixedHeight(18);
-        connect(check, &QCheckBox::clicked, this,
-                [this, field](bool checked) { setOption(field, checked); });
+        // toggled, not clicked: a screen reader's Toggle action changes the box without a click.
+        connect(check, &QCheckBox::toggled, this, [this, field](bool checked) {
+            if (checked != m_manager.config().*field)
+                setOption(field, checked);
+        });
         options->addWidget(check, 0, Qt::AlignHCenter);
         return check;
     };
@@ -171,7 +201,8 @@ QScrollArea* RulesView::buildList(const QString& name, const QString& accessible
     list->setFixedHeight(ListHeight);
     list->setWidgetResizable(true);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list->setBackgroundRole(QPalette::Base);
+    list->setFrameShape(QFrame::NoFrame);
+    list->viewport()->setAutoFillBackground(false);
     return list;
 }
 
@@ -179,6 +210,7 @@ void RulesView::replaceRows(QScrollArea* list, QWidget* rows) {
     if (QWidget* old = list->takeWidget())
         old->deleteLater();
     list->setWidget(rows);
+    rows->setAutoFillBackground(false); // the rows are cards on the sheet itself
 }
 
 void RulesView::connectController() {
@@ -195,6 +227,10 @@ void RulesView::renderInput() {
     // Only a different text is set, so typing keeps its cursor position.
     if (m_ruleInput->text() != input)
         m_ruleInput->setText(input);
+    if (input != m_refusedInput) {
+        m_refusedInput.clear();
+        showRefusal(QString());
+    }
     m_addButton->setEnabled(!input.trimmed().isEmpty());
 }
 
@@ -207,58 +243,14 @@ void RulesView::renderConfig() {
     m_bypassAppleCheck->setChecked(config.bypassAppleCN);
     m_blockQuicCheck->setChecked(config.blockQuic);
     m_rulesHeading->setText(QStringLiteral("自定义规则 (%1)").arg(config.customRules.size()));
-
-    auto* rows = new QWidget;
-    auto* layout = new QVBoxLayout(rows);
-    layout->setContentsMargins(10, 6, 10, 6);
-    layout->setSpacing(4);
-    if (config.customRules.isEmpty()) {
-        auto* hint = label(
-            QStringLiteral("暂无自定义规则；若有国内网站开 TUN 后打不开，填在上方设为直连即可。"),
-            Theme::font(TextStyle::Caption), Secondary, rows, 3);
-        hint->setObjectName(QStringLiteral("rulesEmptyLabel"));
-        layout->addWidget(hint);
-    } else {
-        for (const CustomRule& rule : config.customRules)
-            layout->addWidget(ruleRow(rule, rows));
-    }
-    layout->addStretch(1);
-    replaceRows(m_rulesList, rows);
-}
-
-QWidget* RulesView::ruleRow(const CustomRule& rule, QWidget* parent) {
-    auto* row = new QWidget(parent);
-    row->setObjectName(QStringLiteral("ruleRow"));
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 2, 0, 2);
-
-    const bool direct = rule.action == CustomRuleAction::Direct;
-    auto* badge = new Badge(title(rule.action), {direct ? Tone::Green : Tone::Blue, 0.18}, row);
-    badge->setObjectName(QStringLiteral("ruleBadge"));
-    layout->addWidget(badge);
-
-    auto* pattern = label(rule.pattern, Theme::monospaced(TextStyle::Subheadline), Primary, row);
-    pattern->setObjectName(QStringLiteral("rulePattern"));
-    layout->addWidget(pattern, 1);
-
-    auto* remove = new PlainButton(row);
-    remove->setObjectName(QStringLiteral("removeRuleButton"));
-    remove->setIconName(QStringLiteral("trash"), 14);
-    remove->setForeground(Secondary);
-    remove->setPadding({3, 3, 3, 3});
-    remove->setToolTip(QStringLiteral("删除规则"));
-    remove->setAccessibleName(QStringLiteral("删除规则 ") + rule.pattern);
-    connect(remove, &QAbstractButton::clicked, this,
-            [this, rule] { m_manager.removeCustomRule(rule); });
-    layout->addWidget(remove);
-    return row;
+    m_rulesModel->setRules(config.customRules);
 }
 
 void RulesView::renderConnections() {
     const ConnectionItems& items = m_manager.recentConnections();
     auto* rows = new QWidget;
     auto* layout = new QVBoxLayout(rows);
-    layout->setContentsMargins(10, 6, 10, 6);
+    layout->setContentsMargins(0, 2, 0, 2);
     layout->setSpacing(4);
     if (items.isEmpty()) {
         const QString text = m_manager.isConnected()
@@ -276,10 +268,10 @@ void RulesView::renderConnections() {
 }
 
 QWidget* RulesView::connectionRow(const ActiveConnectionItem& item, QWidget* parent) {
-    auto* row = new QWidget(parent);
+    auto* row = new Card(9, parent);
     row->setObjectName(QStringLiteral("connectionRow"));
     auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setContentsMargins(10, 4, 8, 4);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
@@ -295,7 +287,7 @@ QWidget* RulesView::connectionRow(const ActiveConnectionItem& item, QWidget* par
     texts->addWidget(detail);
     layout->addLayout(texts, 1);
 
-    auto* direct = compact(new QPushButton(QStringLiteral("设为直连"), row));
+    auto* direct = compact(new CapsuleButton(QStringLiteral("设为直连"), row));
     direct->setObjectName(QStringLiteral("directButton"));
     direct->setAccessibleName(QStringLiteral("设为直连 ") + DisplayText::visible(item.host));
     direct->setFont(Theme::font(TextStyle::Caption));
@@ -308,9 +300,28 @@ QWidget* RulesView::connectionRow(const ActiveConnectionItem& item, QWidget* par
 }
 
 void RulesView::addRule() {
+    const QString input = m_manager.newRuleInput();
+    // A pattern the controller would refuse keeps the input, so it can be corrected.
+    const QString reason = RuleParser::refusalReason(RuleParser::normalizePattern(input));
+    if (!reason.isEmpty()) {
+        m_refusedInput = input;
+        showRefusal(QStringLiteral("规则格式不正确：") + reason);
+        return;
+    }
     // Handed over as typed: normalising the pattern is the controller's job.
-    m_manager.addCustomRule(m_manager.newRuleInput(), m_manager.newRuleAction());
+    m_manager.addCustomRule(input, m_manager.newRuleAction());
     m_manager.setNewRuleInput(QString());
+}
+
+void RulesView::showRefusal(const QString& text) {
+    if (m_refusalLabel->text() == text && m_refusalLabel->isVisibleTo(this) == !text.isEmpty())
+        return;
+    m_refusalLabel->setText(text);
+    m_refusalLabel->setAccessibleName(text);
+    m_refusalLabel->setVisible(!text.isEmpty());
+    // The fixed-size sheet makes room for the line by shortening the rules list.
+    m_rulesList->setFixedHeight(text.isEmpty() ? ListHeight
+                                               : ListHeight - RefusalHeight - RefusalGap);
 }
 
 void RulesView::setOption(bool AppConfig::*field, bool value) {

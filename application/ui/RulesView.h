@@ -13,6 +13,8 @@ class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
 class ElidedLabel;
+class CustomRuleList;
+class CustomRulesModel;
 
 // The rules sheet: adds and removes custom rules, the two routing options and the recent
 // connections with their one-click direct rule. It shows and edits controller state only.
@@ -29,7 +31,6 @@ private:
     QScrollArea* buildList(const QString& name, const QString& accessibleName);
     // Swaps the list's rows; the old ones go later, as one of their buttons may be mid-click.
     void replaceRows(QScrollArea* list, QWidget* rows);
-    QWidget* ruleRow(const CustomRule& rule, QWidget* parent);
     QWidget* connectionRow(const ActiveConnectionItem& item, QWidget* parent);
     void connectController();
 
@@ -38,6 +39,7 @@ private:
     void renderConfig();
     void renderConnections();
     void addRule();
+    void showRefusal(const QString& text);
     void setOption(bool AppConfig::*field, bool value);
 
     MihomoManager& m_manager;
@@ -47,6 +49,9 @@ private:
     QCheckBox* m_bypassAppleCheck = nullptr;
     QCheckBox* m_blockQuicCheck = nullptr;
     ElidedLabel* m_rulesHeading = nullptr;
-    QScrollArea* m_rulesList = nullptr;
+    ElidedLabel* m_refusalLabel = nullptr;
+    QString m_refusedInput; // the input the refusal line is about
+    CustomRulesModel* m_rulesModel = nullptr;
+    CustomRuleList* m_rulesList = nullptr;
     QScrollArea* m_connectionsList = nullptr;
 };

@@ -1,17 +1,20 @@
 #include "ui/SegmentedControl.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Theme.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QScopedValueRollback>
 
 namespace {
 
 class Segment : public QAbstractButton {
+    Q_OBJECT
 public:
     explicit Segment(const QString& title, QWidget* parent) : QAbstractButton(parent) {
+        Accessibility::setToggleRole(this, QAccessible::RadioButton);
         setText(title);
-        setCheckable(true);
         setFocusPolicy(Qt::TabFocus);
         setFont(Theme::font(Theme::TextStyle::Subheadline));
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -23,8 +26,8 @@ public:
     }
 
 protected:
-    // The owner sets the selection; a click alone changes nothing on screen.
-    void nextCheckState() override {}
+    // A chosen segment is chosen again rather than unchosen: the owner sets the selection.
+    void nextCheckState() override { setChecked(true); }
 
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
@@ -62,7 +65,12 @@ SegmentedControl::SegmentedControl(const QStringList& titles, QWidget* parent) :
     for (int index = 0; index < titles.size(); ++index) {
         auto* segment = new Segment(titles[index], this);
         segment->setAccessibleName(titles[index]);
-        connect(segment, &QAbstractButton::clicked, this, [this, index] { emit activated(index); });
+        // Any change of a segment (mouse, keyboard, a screen reader's Toggle) asks the owner, who
+        // then shows the selection it holds; a refused choice snaps back.
+        connect(segment, &QAbstractButton::toggled, this, [this, index] {
+            if (!m_updating)
+                emit activated(index);
+        });
         layout->addWidget(segment);
         m_segments << segment;
     }
@@ -76,6 +84,7 @@ int SegmentedControl::currentIndex() const {
 }
 
 void SegmentedControl::setCurrentIndex(int index) {
+    const QScopedValueRollback<bool> updating(m_updating, true);
     for (int i = 0; i < m_segments.size(); ++i)
         m_segments[i]->setChecked(i == index);
 }
@@ -87,3 +96,5 @@ void SegmentedControl::paintEvent(QPaintEvent*) {
     painter.setBrush(Theme::color(palette(), Theme::Tone::Primary, 0.08));
     painter.drawRoundedRect(QRectF(rect()), 7, 7);
 }
+
+#include "SegmentedControl.moc"

@@ -4,8 +4,8 @@
 #include <QList>
 #include <QWidget>
 
-// Segments side by side on one track. Choosing a segment only emits activated(); the shown
-// selection changes when the owner calls setCurrentIndex.
+// Segments side by side on one track, each a radio button to a screen reader. Choosing a segment
+// emits activated(); the owner then calls setCurrentIndex with the selection it holds.
 class SegmentedControl : public QWidget {
     Q_OBJECT
 public:
@@ -24,4 +24,5 @@ protected:
 
 private:
     QList<QAbstractButton*> m_segments;
+    bool m_updating = false;
 };

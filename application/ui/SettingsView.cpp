@@ -2,6 +2,7 @@
 
 #include "controller/MihomoManager.h"
 #include "ui/AccountImportDialog.h"
+#include "ui/CapsuleButton.h"
 #include "ui/Card.h"
 #include "ui/ElidedLabel.h"
 #include "ui/SwitchButton.h"
@@ -24,6 +25,12 @@ ElidedLabel* label(const QString& text, Theme::Paint paint, QWidget* parent) {
     result->setForeground(paint);
     result->setText(text);
     return result;
+}
+
+// A row's value, heard by a screen reader together with the row's title.
+void showValue(ElidedLabel* value, const QString& title, const QString& text) {
+    value->setText(text);
+    value->setAccessibleName(title + QStringLiteral(": ") + text);
 }
 
 } // namespace
@@ -59,22 +66,23 @@ SettingsView::SettingsView(MihomoManager& manager, QWidget* parent)
         if (!last)
             rows->addWidget(new Divider(group));
     };
-    auto valueLabel = [&](const QString& name, const QString& accessibleName) {
+    auto valueLabel = [&](const QString& name) {
         ElidedLabel* value = label(QString(), Secondary, group);
         value->setObjectName(name);
-        value->setAccessibleName(accessibleName);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         return value;
     };
-    m_accountValue = valueLabel(QStringLiteral("accountLabelValue"), QStringLiteral("使用人备注"));
-    m_deviceValue = valueLabel(QStringLiteral("deviceNameValue"), QStringLiteral("当前设备"));
-    m_serverValue = valueLabel(QStringLiteral("apiBaseUrlValue"), QStringLiteral("鉴权服务器"));
+    m_accountValue = valueLabel(QStringLiteral("accountLabelValue"));
+    m_deviceValue = valueLabel(QStringLiteral("deviceNameValue"));
+    m_serverValue = valueLabel(QStringLiteral("apiBaseUrlValue"));
     m_launchAtLoginSwitch = new SwitchButton(group);
     m_launchAtLoginSwitch->setObjectName(QStringLiteral("launchAtLoginSwitch"));
     m_launchAtLoginSwitch->setAccessibleName(QStringLiteral("开机自动启动"));
     // The switch shows whatever launchAtLogin holds after the call; a failed write leaves it.
-    connect(m_launchAtLoginSwitch, &QAbstractButton::clicked, this, [this] {
-        m_manager.setLaunchAtLogin(!m_manager.launchAtLogin());
+    connect(m_launchAtLoginSwitch, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on == m_manager.launchAtLogin())
+            return; // the view showing the controller's state
+        m_manager.setLaunchAtLogin(on);
         render();
     });
     addRow(QStringLiteral("使用人备注"), m_accountValue);
@@ -82,7 +90,7 @@ SettingsView::SettingsView(MihomoManager& manager, QWidget* parent)
     addRow(QStringLiteral("鉴权服务器"), m_serverValue);
     addRow(QStringLiteral("开机自动启动"), m_launchAtLoginSwitch, true);
     column->addWidget(group);
-    auto* importAccount = new QPushButton(QStringLiteral("导入账号…"), this);
+    auto* importAccount = new CapsuleButton(QStringLiteral("导入账号…"), this);
     importAccount->setObjectName(QStringLiteral("importAccountButton"));
     importAccount->setAutoDefault(false); // Return stays with "完成"
     connect(importAccount, &QPushButton::clicked, this, [this] {
@@ -95,7 +103,7 @@ SettingsView::SettingsView(MihomoManager& manager, QWidget* parent)
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
-    auto* done = new QPushButton(QStringLiteral("完成"), this);
+    auto* done = new CapsuleButton(QStringLiteral("完成"), this);
     done->setObjectName(QStringLiteral("doneButton"));
     done->setDefault(true);
     connect(done, &QPushButton::clicked, this, [this] {
@@ -117,9 +125,9 @@ void SettingsView::showEvent(QShowEvent* event) {
 
 void SettingsView::render() {
     const AppConfig& config = m_manager.config();
-    m_accountValue->setText(config.accountLabel.isEmpty() ? QStringLiteral("未设置")
-                                                          : config.accountLabel);
-    m_deviceValue->setText(m_manager.currentDeviceName());
-    m_serverValue->setText(config.resolvedApiBaseURL());
+    showValue(m_accountValue, QStringLiteral("使用人备注"),
+              config.accountLabel.isEmpty() ? QStringLiteral("未设置") : config.accountLabel);
+    showValue(m_deviceValue, QStringLiteral("当前设备"), m_manager.currentDeviceName());
+    showValue(m_serverValue, QStringLiteral("鉴权服务器"), config.resolvedApiBaseURL());
     m_launchAtLoginSwitch->setChecked(m_manager.launchAtLogin());
 }

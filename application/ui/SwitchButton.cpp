@@ -1,11 +1,12 @@
 #include "ui/SwitchButton.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Theme.h"
 
 #include <QPainter>
 
 SwitchButton::SwitchButton(QWidget* parent) : QAbstractButton(parent) {
-    setCheckable(true);
+    Accessibility::setToggleRole(this, QAccessible::CheckBox);
     setFixedSize(sizeHint());
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);

@@ -2,8 +2,9 @@
 
 #include <QAbstractButton>
 
-// An on/off switch that only shows the state it is given: a click emits clicked() and leaves
-// the state alone, so the owner decides what the switch shows afterwards.
+// An on/off switch. Every change of its state, by mouse, keyboard or a screen reader's Toggle
+// action, arrives as toggled(); the owner acts on it and then sets the state the controller holds,
+// so a refused change snaps back.
 class SwitchButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -12,6 +13,5 @@ public:
     QSize sizeHint() const override { return {40, 24}; }
 
 protected:
-    void nextCheckState() override {}
     void paintEvent(QPaintEvent* event) override;
 };

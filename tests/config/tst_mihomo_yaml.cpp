@@ -539,22 +539,27 @@ private slots:
                                      "kw:a\tb",
                                      QStringLiteral("kw:a\u2028b"),
                                      "kw:x\"y",
-                                     "kw:a..b"};
+                                     "kw:a..b",
+                                     "2001:db8:::1",
+                                     "[2001:db8::1"};
         for (const QString& pattern : refused) {
             config.customRules.append({QUuid::createUuid(), pattern, CustomRuleAction::Direct});
         }
         config.customRules.append({QUuid::createUuid(), "kw:a: b", CustomRuleAction::Direct});
         config.customRules.append({QUuid::createUuid(), "kw:&x*[y]'z", CustomRuleAction::Proxy});
+        config.customRules.append(
+            {QUuid::createUuid(), "[2001:DB8::1]:443", CustomRuleAction::Direct});
         config.customRules.append({QUuid::createUuid(), "Shop.example", CustomRuleAction::Direct});
 
         const QString text = buildMihomoYAML(config, inputs);
         const YAML::Node root = YAML::Load(text.toStdString());
         const QStringList rules = parsedRules(root);
-        QCOMPARE(
-            rules.mid(0, 4),
-            QStringList({"AND,((NETWORK,UDP),(DST-PORT,443)),REJECT", "DOMAIN-KEYWORD,a:b,DIRECT",
-                         "DOMAIN-KEYWORD,&x*[y]'z,PROXY", "DOMAIN-SUFFIX,shop.example,DIRECT"}));
-        QCOMPARE(rules.size(), 3 + 13);
+        QCOMPARE(rules.mid(0, 5),
+                 QStringList({"AND,((NETWORK,UDP),(DST-PORT,443)),REJECT",
+                              "DOMAIN-KEYWORD,a:b,DIRECT", "DOMAIN-KEYWORD,&x*[y]'z,PROXY",
+                              "IP-CIDR6,2001:db8::1/128,DIRECT,no-resolve",
+                              "DOMAIN-SUFFIX,shop.example,DIRECT"}));
+        QCOMPARE(rules.size(), 3 + 14);
         const QStringList filter = parsedFilter(root);
         QCOMPARE(filter.size(), 17 + 2);
         QCOMPARE(filter.mid(17), QStringList({"*a:b*", "*.shop.example"}));
@@ -591,7 +596,8 @@ private slots:
         QVERIFY(reason.contains("customRules[0]"));
 
         QProcess normalize;
-        normalize.start(tool, {"normalize", " https://Shop.Example:8443/x ", "a..b"});
+        normalize.start(tool,
+                        {"normalize", " https://Shop.Example:8443/x ", "a..b", "[2001:DB8::1]"});
         QVERIFY(normalize.waitForFinished(30000));
         QCOMPARE(normalize.exitCode(), 0);
         const QString report = QString::fromUtf8(normalize.readAllStandardOutput());
@@ -600,6 +606,10 @@ private slots:
                                  "  fake-ip-filter: - \"*.shop.example\"\n"),
                  qPrintable(report));
         QVERIFY2(report.contains("normalized: \"a..b\"\n  no rule: refused"), qPrintable(report));
+        QVERIFY2(report.contains("normalized: \"2001:db8::1\"\n"
+                                 "  rule: - IP-CIDR6,2001:db8::1/128,DIRECT,no-resolve\n"
+                                 "  fake-ip-filter: none\n"),
+                 qPrintable(report));
     }
 };
 

@@ -48,8 +48,29 @@ private slots:
                                             << "kw:a";
         QTest::newRow("address with port") << "10.0.0.1:8080"
                                            << "10.0.0.1";
+        // IPv6: canonical form; the brackets, port and path of a URL go, a prefix length stays.
         QTest::newRow("IPv6 literal") << "fd00::1"
-                                      << "fd00";
+                                      << "fd00::1";
+        QTest::newRow("IPv6 upper case, zeros written out") << "2001:0DB8:0:0:0:0:0:1"
+                                                            << "2001:db8::1";
+        QTest::newRow("IPv6 in brackets") << "[2001:db8::1]"
+                                          << "2001:db8::1";
+        QTest::newRow("IPv6 URL with port and path") << "https://[2001:DB8::1]:8443/a/b?c=1"
+                                                     << "2001:db8::1";
+        QTest::newRow("IPv6 network") << "2001:db8::/32"
+                                      << "2001:db8::/32";
+        QTest::newRow("IPv6 network in brackets") << "[2001:db8::]/048"
+                                                  << "2001:db8::/48";
+        QTest::newRow("IPv6 host prefix") << "::1/128"
+                                          << "::1/128";
+        QTest::newRow("IPv4-mapped IPv6") << "::FFFF:10.0.0.1"
+                                          << "::ffff:10.0.0.1";
+        QTest::newRow("IPv6 prefix too long kept for refusal") << "2001:db8::/129"
+                                                               << "2001:db8::/129";
+        QTest::newRow("invalid IPv6 kept for refusal") << "2001:db8:::1"
+                                                       << "2001:db8:::1";
+        QTest::newRow("unclosed bracket kept for refusal") << "[2001:db8::1"
+                                                           << "[2001:db8::1";
         QTest::newRow("blank only") << "   "
                                     << "";
         QTest::newRow("empty") << ""
@@ -138,6 +159,15 @@ private slots:
         QTest::newRow("normalized again")
             << " https://Shop.Example/x " << direct << true << "DOMAIN-SUFFIX,shop.example,DIRECT"
             << "*.shop.example";
+        QTest::newRow("IPv6 address")
+            << "2001:DB8::1" << direct << true << "IP-CIDR6,2001:db8::1/128,DIRECT,no-resolve"
+            << "";
+        QTest::newRow("IPv6 address in brackets")
+            << "[2001:db8::1]" << proxy << true << "IP-CIDR6,2001:db8::1/128,PROXY,no-resolve"
+            << "";
+        QTest::newRow("IPv6 network")
+            << "fd00::/8" << proxy << true << "IP-CIDR6,fd00::/8,PROXY,no-resolve"
+            << "";
         QTest::newRow("empty keyword") << "kw:" << direct << false << ""
                                        << "";
         QTest::newRow("empty") << "" << direct << false << ""
@@ -169,6 +199,11 @@ private slots:
         QTest::newRow("keyword with YAML indicators") << "kw:&a*[b]{c}'d'" << true;
         QTest::newRow("network") << "10.0.0.0/8" << true;
         QTest::newRow("address") << "10.0.0.1" << true;
+        QTest::newRow("IPv6 address") << "2001:db8::1" << true;
+        QTest::newRow("IPv6 network") << "2001:db8::/32" << true;
+        QTest::newRow("IPv6 prefix too long") << "2001:db8::/129" << false;
+        QTest::newRow("invalid IPv6") << "2001:db8:::1" << false;
+        QTest::newRow("bracket left over") << "[2001:db8::1" << false;
         QTest::newRow("trailing dot") << "shop.example." << false;
         QTest::newRow("two dots") << "shop..example" << false;
         QTest::newRow("keyword with two dots") << "kw:a..b" << false;

@@ -579,20 +579,35 @@ private slots:
 
     void startUpSwitchesOffProxiesLeftPointingHere_data() {
         QTest::addColumn<bool>("pointsHere");
-        QTest::newRow("left by a crashed run") << true;
-        QTest::newRow("the user's own proxy") << false;
+        QTest::addColumn<bool>("deferred");
+        QTest::newRow("left by a crashed run") << true << false;
+        QTest::newRow("the user's own proxy") << false << false;
+        QTest::newRow("left by a crashed run, checked after the window") << true << true;
     }
     void startUpSwitchesOffProxiesLeftPointingHere() {
         QFETCH(bool, pointsHere);
+        QFETCH(bool, deferred);
         TestBundle bundle;
         const QString http = kProxySchema + QStringLiteral(".http");
         bundle.setGsetting(kProxySchema, QStringLiteral("mode"), QStringLiteral("'manual'"));
         bundle.setGsetting(http, QStringLiteral("host"), QStringLiteral("'127.0.0.1'"));
         bundle.setGsetting(http, QStringLiteral("port"),
                            QString::number(pointsHere ? bundle.mixedPort() : 3128));
-        const MihomoManager manager(bundle.environment());
-        QCOMPARE(proxyMode(bundle),
-                 pointsHere ? QStringLiteral("'none'") : QStringLiteral("'manual'"));
+        ManagerEnvironment environment = bundle.environment();
+        environment.deferStartupChecks = deferred;
+        MihomoManager manager(std::move(environment));
+        const QString afterCheck =
+            pointsHere ? QStringLiteral("'none'") : QStringLiteral("'manual'");
+        if (deferred) {
+            QCOMPARE(proxyMode(bundle), QStringLiteral("'manual'"));
+            // A connect never starts before the checks: they run first, within the call.
+            manager.connect();
+            QCOMPARE(proxyMode(bundle), afterCheck);
+            QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), kConnectTimeoutMs);
+            manager.disconnect();
+            return;
+        }
+        QCOMPARE(proxyMode(bundle), afterCheck);
         QVERIFY(!manager.isConnected());
     }
 

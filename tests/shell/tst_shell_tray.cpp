@@ -236,6 +236,11 @@ private slots:
         window.setTrayAvailable([trayAvailable] { return trayAvailable; });
         m_app->showMainWindow();
         QCOMPARE(window.windowTitle(), QStringLiteral("Miravo VPN"));
+        // A fixed-size panel offers no maximise button.
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        window.move(137, 91);
+        const QPoint leftAt = window.pos();
         QCOMPARE(window.close(), trayAvailable);
         QCOMPARE(window.isVisible(), !trayAvailable);
         QCOMPARE(window.isMinimized(), !trayAvailable);
@@ -244,6 +249,7 @@ private slots:
         emit m_app->trayIcon().activated(QSystemTrayIcon::Trigger);
         QVERIFY(window.isVisible());
         QVERIFY(!window.isMinimized());
+        QCOMPARE(window.pos(), leftAt); // where the user left it
     }
 
     void onlyALeftClickOpensTheWindow() {

@@ -9,9 +9,11 @@
 #include "ui/Sheet.h"
 #include "ui/SwitchButton.h"
 
+#include <QAccessible>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using Theme::Tone;
 
@@ -36,7 +38,33 @@ private slots:
     void longQuotaErrorElides();
     void sheetsFollowTheirFlagsBothWays();
     void returnInRulesSheetClosesWithoutAdding();
+    void accessibleToggles_data();
+    void accessibleToggles();
+    void errorLineIsHeard();
+    void lanTextFollowsAddress();
+    void sheetsAttachToWindow_data();
+    void sheetsAttachToWindow();
 };
+
+namespace {
+
+QAccessibleInterface* accessible(QWidget* widget) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
+    if (!iface)
+        qWarning("no accessible interface for %s", qPrintable(widget->objectName()));
+    return iface;
+}
+
+// Does what a screen reader does with a toggle: its Toggle action.
+void toggleAccessibly(QWidget* widget) {
+    QAccessibleInterface* iface = accessible(widget);
+    QVERIFY(iface && iface->actionInterface());
+    QVERIFY(iface->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::toggleAction()));
+    iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+} // namespace
 
 void ContentViewTest::powerButtonTogglesConnection() {
     UiFixture fixture;
@@ -96,6 +124,7 @@ void ContentViewTest::latencyText() {
     auto* pill = find<PlainButton>(view, "latencyPill");
     QCOMPARE(pill->text(), text);
     QCOMPARE(pill->dot()->tone, connected ? Tone::Green : Tone::Gray);
+    QCOMPARE(accessible(pill)->text(QAccessible::Name), QStringLiteral("延迟 ") + text);
 
     // Disconnected, the probe clears the value without a request.
     fixture.manager->setIsConnected(false);
@@ -362,6 +391,139 @@ void ContentViewTest::returnInRulesSheetClosesWithoutAdding() {
     QVERIFY(!sheet->isVisible());
     QVERIFY(fixture.manager->config().customRules.isEmpty());
     QCOMPARE(fixture.manager->newRuleInput(), QStringLiteral("example.cn"));
+}
+
+// Each toggle driven only through its accessibility interface: the controller acts, and the
+// drawn state and the reported state both show what the controller holds afterwards.
+void ContentViewTest::accessibleToggles_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<bool>("before");
+    QTest::addColumn<bool>("after");
+    QTest::newRow("global mode segment")
+        << "global" << int(QAccessible::RadioButton) << false << true;
+    QTest::newRow("global mode segment, chosen again")
+        << "global" << int(QAccessible::RadioButton) << true << true;
+    QTest::newRow("smart routing segment")
+        << "rule" << int(QAccessible::RadioButton) << false << true;
+    // No administrator authorisation here: switching TUN on is refused and snaps back.
+    QTest::newRow("TUN on, refused") << "tunSwitch" << int(QAccessible::CheckBox) << false << false;
+    QTest::newRow("TUN off") << "tunSwitch" << int(QAccessible::CheckBox) << true << false;
+    QTest::newRow("LAN on") << "lanButton" << int(QAccessible::Button) << false << true;
+    QTest::newRow("LAN off") << "lanButton" << int(QAccessible::Button) << true << false;
+}
+
+void ContentViewTest::accessibleToggles() {
+    QFETCH(QString, control);
+    QFETCH(int, role);
+    QFETCH(bool, before);
+    QFETCH(bool, after);
+    UiFixture fixture;
+    ContentView view(*fixture.manager);
+    auto* selector = find<SegmentedControl>(view, "modeSelector");
+    std::function<bool()> held;
+    QAbstractButton* button = nullptr;
+    if (control == "global" || control == "rule") {
+        const ProxyMode mode = control == "global" ? ProxyMode::Global : ProxyMode::Rule;
+        const ProxyMode other = control == "global" ? ProxyMode::Rule : ProxyMode::Global;
+        fixture.edit([&](AppConfig& config) { config.mode = before ? mode : other; });
+        button = selector->segment(control == "global" ? 1 : 0);
+        held = [&fixture, mode] { return fixture.manager->config().mode == mode; };
+    } else if (control == "tunSwitch") {
+        fixture.edit([&](AppConfig& config) { config.tunEnabled = before; });
+        button = find<SwitchButton>(view, "tunSwitch");
+        held = [&fixture] { return fixture.manager->config().tunEnabled; };
+    } else {
+        fixture.edit([&](AppConfig& config) { config.allowLan = before; });
+        button = find<PlainButton>(view, "lanButton");
+        held = [&fixture] { return fixture.manager->config().allowLan; };
+    }
+    QAccessibleInterface* iface = accessible(button);
+    QCOMPARE(int(iface->role()), role);
+    QCOMPARE(button->isChecked(), before);
+    QCOMPARE(bool(iface->state().checked), before);
+
+    toggleAccessibly(button);
+    QCOMPARE(held(), after);
+    QCOMPARE(button->isChecked(), after);
+    QCOMPARE(bool(iface->state().checked), after);
+    // The two segments never both show selected.
+    QCOMPARE(selector->segment(0)->isChecked(), fixture.manager->config().mode == ProxyMode::Rule);
+    QCOMPARE(selector->segment(1)->isChecked(),
+             fixture.manager->config().mode == ProxyMode::Global);
+}
+
+void ContentViewTest::errorLineIsHeard() {
+    UiFixture fixture;
+    ContentView view(*fixture.manager);
+    fixture.manager->setErrorMessage(QStringLiteral("内核启动超时"));
+    auto* error = find<ElidedLabel>(view, "errorLabel");
+    QCOMPARE(accessible(error)->text(QAccessible::Name), QStringLiteral("内核启动超时"));
+    fixture.manager->setUpSpeed(2048);
+    QCOMPARE(accessible(find<ElidedLabel>(view, "upSpeedLabel"))->text(QAccessible::Name),
+             QStringLiteral("上传 ") + ByteFormatter::speed(2048));
+}
+
+void ContentViewTest::lanTextFollowsAddress() {
+    UiFixture fixture;
+    fixture.interfaces = {UiFixture::ipv4("en0", "192.168.1.20")};
+    ContentView view(*fixture.manager);
+    fixture.edit([](AppConfig& config) { config.allowLan = true; });
+    auto* lan = find<PlainButton>(view, "lanButton");
+    QCOMPARE(lan->text(), QStringLiteral("192.168.1.20:17890"));
+
+    // The network changes while connected: the next traffic sample shows the new address.
+    fixture.interfaces = {UiFixture::ipv4("en0", "10.1.2.3")};
+    fixture.manager->setDownSpeed(1000);
+    QCOMPARE(lan->text(), QStringLiteral("10.1.2.3:17890"));
+    QCOMPARE(accessible(lan)->text(QAccessible::Name), QStringLiteral("10.1.2.3:17890"));
+    // Without traffic, the periodic re-read does it.
+    fixture.interfaces = {UiFixture::ipv4("en1", "10.9.9.9")};
+    auto* refresh = view.findChild<QTimer*>(QStringLiteral("lanAddressRefresh"));
+    QVERIFY(refresh && refresh->isActive());
+    QMetaObject::invokeMethod(refresh, "timeout");
+    QCOMPARE(lan->text(), QStringLiteral("10.9.9.9:17890"));
+    fixture.edit([](AppConfig& config) { config.allowLan = false; });
+    QVERIFY(!refresh->isActive());
+}
+
+void ContentViewTest::sheetsAttachToWindow_data() {
+    QTest::addColumn<QString>("sheetName");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("rules") << "rulesSheet" << QSize(470, 560);
+    QTest::newRow("settings") << "settingsSheet" << QSize(400, 340);
+}
+
+void ContentViewTest::sheetsAttachToWindow() {
+    QFETCH(QString, sheetName);
+    QFETCH(QSize, size);
+    UiFixture fixture;
+    ContentView view(*fixture.manager);
+    view.move(300, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    if (sheetName == "rulesSheet")
+        fixture.manager->setShowRules(true);
+    else
+        fixture.manager->setShowSettings(true);
+    auto* sheet = view.findChild<Sheet*>(sheetName);
+    QVERIFY(sheet);
+    QVERIFY(QTest::qWaitForWindowExposed(sheet));
+    auto attached = [&] {
+        const QRect window = view.geometry();
+        return QPoint(window.left() + (window.width() - size.width()) / 2, window.top());
+    };
+    QCOMPARE(sheet->size(), size);
+    QCOMPARE(sheet->pos(), attached());
+    QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+    const Qt::WindowFlags flags = sheet->windowFlags();
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(flags & Qt::FramelessWindowHint);
+
+    // The sheet moves with its window.
+    view.move(120, 80);
+    QTRY_COMPARE(sheet->pos(), attached());
 }
 
 QTEST_MAIN(ContentViewTest)

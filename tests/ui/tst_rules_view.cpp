@@ -1,7 +1,7 @@
 #include "UiFixture.h"
-#include "ui/Badge.h"
+#include "ui/CustomRuleList.h"
+#include "ui/CustomRulesModel.h"
 #include "ui/ElidedLabel.h"
-#include "ui/PlainButton.h"
 #include "ui/RulesView.h"
 
 #include <QAccessible>
@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QStyleOptionFrame>
 #include <QTest>
 
 using Theme::Tone;
@@ -32,6 +34,13 @@ private slots:
     void hiddenCharactersShownButNameKept();
     void optionsWriteSettingAndSave_data();
     void optionsWriteSettingAndSave();
+    void scrollPositionKept();
+    void accessibleControls_data();
+    void accessibleControls();
+    void refusedPatternKeepsInput_data();
+    void refusedPatternKeepsInput();
+    void placeholderFits_data();
+    void placeholderFits();
 };
 
 void RulesViewTest::addButtonEnablement_data() {
@@ -102,31 +111,178 @@ void RulesViewTest::ruleRowsWithBadges() {
     });
     QCOMPARE(find<ElidedLabel>(view, "rulesHeading")->text(), QStringLiteral("自定义规则 (2)"));
 
-    auto* list = find<QScrollArea>(view, "rulesList");
-    const QList<Badge*> badges = list->widget()->findChildren<Badge*>();
-    const QList<ElidedLabel*> patterns =
-        list->widget()->findChildren<ElidedLabel*>(QStringLiteral("rulePattern"));
-    QCOMPARE(badges.size(), 2);
-    QCOMPARE(badges[0]->text(), QStringLiteral("代理"));
-    QCOMPARE(badges[0]->fill(), (Theme::Paint{Tone::Blue, 0.18}));
-    QCOMPARE(badges[1]->text(), QStringLiteral("直连"));
-    QCOMPARE(badges[1]->fill(), (Theme::Paint{Tone::Green, 0.18}));
-    QCOMPARE(patterns[0]->text(), QStringLiteral("10.0.0.0/8"));
-    QCOMPARE(patterns[1]->text(), longPattern);
+    auto* list = find<CustomRuleList>(view, "rulesList");
+    QAbstractItemModel* rows = list->model();
+    QCOMPARE(rows->rowCount(), 2);
+    QCOMPARE(rows->index(0, 0).data().toString(), QStringLiteral("10.0.0.0/8"));
+    QVERIFY(!rows->index(0, 0).data(CustomRulesModel::IsDirectRole).toBool()); // blue "代理"
+    QCOMPARE(rows->index(1, 0).data().toString(), longPattern);
+    QVERIFY(rows->index(1, 0).data(CustomRulesModel::IsDirectRole).toBool()); // green "直连"
+    QCOMPARE(rows->index(1, 0).data(Qt::ToolTipRole).toString(), longPattern);
+    // A screen reader hears the badge with the pattern.
+    QCOMPARE(rows->index(0, 0).data(Qt::AccessibleTextRole).toString(),
+             QStringLiteral("代理 10.0.0.0/8"));
 
-    // A long pattern elides inside the fixed width.
+    // The row, with its remove button, stays inside the fixed width.
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    QVERIFY(patterns[1]->width() < view.width());
-    QCOMPARE(patterns[1]->toolTip(), longPattern);
+    QVERIFY(list->removeButtonRect(1).right() < list->viewport()->width());
+    QVERIFY(list->removeButtonRect(1).left() > list->viewport()->width() / 2);
 
-    auto* remove =
-        list->widget()->findChildren<PlainButton*>(QStringLiteral("removeRuleButton"))[0];
-    QCOMPARE(remove->toolTip(), QStringLiteral("删除规则"));
-    QTest::mouseClick(remove, Qt::LeftButton);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->removeButtonRect(0).center());
     QCOMPARE(fixture.manager->config().customRules.size(), 1);
     QCOMPARE(fixture.manager->config().customRules[0].pattern, longPattern);
     QCOMPARE(fixture.savedConfig()->customRules.size(), 1);
+
+    // Delete on the current row removes it as well.
+    list->setFocus();
+    list->setCurrentIndex(rows->index(0, 0));
+    QTest::keyClick(list, Qt::Key_Delete);
+    QVERIFY(fixture.manager->config().customRules.isEmpty());
+    QVERIFY(find<ElidedLabel>(view, "rulesEmptyLabel")->isVisibleTo(&view));
+}
+
+void RulesViewTest::scrollPositionKept() {
+    UiFixture fixture;
+    RulesView view(*fixture.manager);
+    fixture.edit([](AppConfig& config) {
+        for (int i = 0; i < 200; ++i)
+            config.customRules.append(
+                customRule(QStringLiteral("host%1.example").arg(i), CustomRuleAction::Direct));
+    });
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto* list = find<CustomRuleList>(view, "rulesList");
+    QScrollBar* scroll = list->verticalScrollBar();
+    scroll->setValue(scroll->maximum() / 2);
+    const int position = scroll->value();
+    QVERIFY(position > 0);
+
+    // The last whole row on screen, made current, is removed: its successor, cut by the bottom
+    // edge, becomes current without the list scrolling to it.
+    const int viewportHeight = list->viewport()->height();
+    int row = list->indexAt(QPoint(10, 1)).row();
+    while (list->visualRect(list->model()->index(row + 1, 0)).bottom() < viewportHeight)
+        ++row;
+    QVERIFY(list->visualRect(list->model()->index(row, 0)).bottom() < viewportHeight);
+    list->setCurrentIndex(list->model()->index(row, 0));
+    QCOMPARE(scroll->value(), position);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->removeButtonRect(row).center());
+    QCoreApplication::processEvents();
+    QCOMPARE(fixture.manager->config().customRules.size(), 199);
+    QCOMPARE(fixture.manager->config().customRules[row].pattern,
+             QStringLiteral("host%1.example").arg(row + 1)); // the clicked row went
+    QCOMPARE(scroll->value(), position);
+    QTest::mouseClick(find<QCheckBox>(view, "blockQuicCheck"), Qt::LeftButton);
+    QCOMPARE(scroll->value(), position);
+}
+
+void RulesViewTest::accessibleControls_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("appleField");
+    QTest::newRow("apple") << "bypassAppleCheck" << true;
+    QTest::newRow("quic") << "blockQuicCheck" << false;
+}
+
+// Driven only as a screen reader does: the Toggle action of each option, text set into the field.
+void RulesViewTest::accessibleControls() {
+    QFETCH(QString, name);
+    QFETCH(bool, appleField);
+    UiFixture fixture;
+    RulesView view(*fixture.manager);
+    auto field = [&] {
+        const AppConfig& config = fixture.manager->config();
+        return appleField ? config.bypassAppleCN : config.blockQuic;
+    };
+    auto* check = view.findChild<QCheckBox*>(name);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(check);
+    const bool before = field();
+    for (bool expected : {!before, before}) {
+        iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(field(), expected);
+        const std::optional<AppConfig> saved = fixture.savedConfig();
+        QVERIFY(saved);
+        QCOMPARE(appleField ? saved->bypassAppleCN : saved->blockQuic, expected);
+        QCOMPARE(check->isChecked(), expected);
+        QCOMPARE(bool(iface->state().checked), expected);
+    }
+
+    auto* input = find<QLineEdit>(view, "ruleInput");
+    QAccessibleInterface* inputIface = QAccessible::queryAccessibleInterface(input);
+    inputIface->setText(QAccessible::Value, QStringLiteral("example.cn"));
+    QCOMPARE(fixture.manager->newRuleInput(), QStringLiteral("example.cn"));
+    auto* add = find<QPushButton>(view, "addRuleButton");
+    QVERIFY(add->isEnabled());
+    QAccessible::queryAccessibleInterface(add)->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
+    QTRY_COMPARE(fixture.manager->config().customRules.size(), 1);
+}
+
+void RulesViewTest::refusedPatternKeepsInput_data() {
+    QTest::addColumn<QString>("input");
+    QTest::newRow("empty label") << "a..b.com";
+    QTest::newRow("broken IPv6") << "2001:db8:::1";
+    QTest::newRow("hash") << "shop.example#x";
+}
+
+void RulesViewTest::refusedPatternKeepsInput() {
+    QFETCH(QString, input);
+    UiFixture fixture;
+    RulesView view(*fixture.manager);
+    auto* field = find<QLineEdit>(view, "ruleInput");
+    QTest::keyClicks(field, input);
+    QTest::mouseClick(find<QPushButton>(view, "addRuleButton"), Qt::LeftButton);
+    QVERIFY(fixture.manager->config().customRules.isEmpty());
+    QCOMPARE(field->text(), input);
+    QCOMPARE(fixture.manager->newRuleInput(), input);
+    auto* refusal = find<ElidedLabel>(view, "ruleRefusalLabel");
+    QVERIFY(refusal->isVisibleTo(&view));
+    QVERIFY2(refusal->text().startsWith(QStringLiteral("规则格式不正确：")),
+             qPrintable(refusal->text()));
+    QVERIFY(refusal->text().size() > QStringLiteral("规则格式不正确：").size());
+
+    // Correcting the input takes the line away; a valid pattern is added.
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QVERIFY(!refusal->isVisibleTo(&view));
+    field->setText(QStringLiteral("[2001:DB8::1]"));
+    QTest::mouseClick(find<QPushButton>(view, "addRuleButton"), Qt::LeftButton);
+    QCOMPARE(fixture.manager->config().customRules.size(), 1);
+    QCOMPARE(fixture.manager->config().customRules[0].pattern, QStringLiteral("2001:db8::1"));
+    QVERIFY(!refusal->isVisibleTo(&view));
+}
+
+void RulesViewTest::placeholderFits_data() {
+    QTest::addColumn<qreal>("scale");
+    QTest::newRow("1x") << 1.0;
+    QTest::newRow("1.25x") << 1.25;
+}
+
+// The whole placeholder is readable in the field of the fixed-width sheet.
+void RulesViewTest::placeholderFits() {
+    QFETCH(qreal, scale);
+    UiFixture fixture;
+    RulesView view(*fixture.manager);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto* field = find<QLineEdit>(view, "ruleInput");
+    QVERIFY(field->placeholderText().startsWith(QStringLiteral("输入域名、IP/CIDR（如 ")));
+    QVERIFY(field->placeholderText().endsWith(QStringLiteral("、10.0.0.0/8）")));
+    // Text laid out at a fractional scale rounds glyph advances up to device pixels.
+    QFont font = field->font();
+    font.setPixelSize(qRound(QFontInfo(field->font()).pixelSize() * scale));
+    const qreal needed =
+        QFontMetricsF(font).horizontalAdvance(field->placeholderText()) / scale + 1;
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.rect = field->rect();
+    option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth,
+                                                                       &option, field)
+                                         : 0;
+    const QRect contents =
+        field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+    const QMargins margins = field->textMargins();
+    const int available = contents.width() - margins.left() - margins.right() - 4;
+    QVERIFY2(needed <= available, qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(available)));
 }
 
 void RulesViewTest::emptyStates_data() {

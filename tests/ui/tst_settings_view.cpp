@@ -3,6 +3,7 @@
 #include "ui/SettingsView.h"
 #include "ui/SwitchButton.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
@@ -15,6 +16,8 @@ private slots:
     void rowsShowAccountDeviceAndServer();
     void launchAtLoginShowsOutcome_data();
     void launchAtLoginShowsOutcome();
+    void launchAtLoginThroughAccessibility_data();
+    void launchAtLoginThroughAccessibility();
     void doneSavesAndCloses();
 };
 
@@ -38,6 +41,16 @@ void SettingsViewTest::rowsShowAccountDeviceAndServer() {
     QCOMPARE(find<ElidedLabel>(view, "deviceNameValue")->text(), QStringLiteral("测试电脑"));
     QCOMPARE(find<ElidedLabel>(view, "apiBaseUrlValue")->text(),
              fixture.manager->config().resolvedApiBaseURL());
+
+    // Each value is heard with its row's title.
+    auto heard = [&](const char* name) {
+        return QAccessible::queryAccessibleInterface(find<ElidedLabel>(view, name))
+            ->text(QAccessible::Name);
+    };
+    QCOMPARE(heard("accountLabelValue"), QStringLiteral("使用人备注: ") + shownAccount);
+    QCOMPARE(heard("deviceNameValue"), QStringLiteral("当前设备: 测试电脑"));
+    QCOMPARE(heard("apiBaseUrlValue"),
+             QStringLiteral("鉴权服务器: ") + fixture.manager->config().resolvedApiBaseURL());
 }
 
 void SettingsViewTest::launchAtLoginShowsOutcome_data() {
@@ -57,6 +70,27 @@ void SettingsViewTest::launchAtLoginShowsOutcome() {
     QCOMPARE(fixture.loginItem->registered, writable);
     QCOMPARE(fixture.manager->launchAtLogin(), writable);
     QCOMPARE(toggle->isChecked(), writable);
+}
+
+void SettingsViewTest::launchAtLoginThroughAccessibility_data() {
+    launchAtLoginShowsOutcome_data();
+}
+
+// A screen reader's Toggle reaches the login item; a refused write snaps the switch back.
+void SettingsViewTest::launchAtLoginThroughAccessibility() {
+    QFETCH(bool, writable);
+    UiFixture fixture;
+    fixture.loginItem->writable = writable;
+    SettingsView view(*fixture.manager);
+    auto* toggle = find<SwitchButton>(view, "launchAtLoginSwitch");
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(toggle);
+    QCOMPARE(iface->role(), QAccessible::CheckBox);
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("开机自动启动"));
+    iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    QCOMPARE(fixture.loginItem->registered, writable);
+    QCOMPARE(fixture.manager->launchAtLogin(), writable);
+    QCOMPARE(toggle->isChecked(), writable);
+    QCOMPARE(bool(iface->state().checked), writable);
 }
 
 void SettingsViewTest::doneSavesAndCloses() {

@@ -4,6 +4,7 @@
 #include "ui/ContentView.h"
 #include "ui/RulesView.h"
 #include "ui/SettingsView.h"
+#include "ui/Sheet.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,6 +36,13 @@ QPalette darkPalette() {
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::PlaceholderText, QColor(0x98, 0x98, 0x9d));
     return palette;
+}
+
+// A view as it appears: inside its sheet, with the sheet's edge.
+bool saveSheet(QWidget* view, const QString& folder, const QString& name) {
+    Sheet sheet(view->size(), QString(), nullptr);
+    sheet.setContent(view);
+    return save(sheet, folder, name);
 }
 
 void connectedState(UiFixture& fixture) {
@@ -92,22 +100,21 @@ int main(int argc, char* argv[]) {
         connectedState(fixture);
         ContentView view(*fixture.manager);
         ok &= save(view, folder, QStringLiteral("main-connected.png"));
-        RulesView rules(*fixture.manager);
-        ok &= save(rules, folder, QStringLiteral("rules.png"));
+        ok &= saveSheet(new RulesView(*fixture.manager), folder, QStringLiteral("rules.png"));
         fixture.edit([](AppConfig& config) {
             config.accountLabel = QStringLiteral("张三");
             config.apiBaseURL = QStringLiteral("https://auth.example.com");
         });
         fixture.loginItem->registered = true;
         fixture.manager->setLaunchAtLoginState(true);
-        SettingsView settings(*fixture.manager);
-        ok &= save(settings, folder, QStringLiteral("settings.png"));
+        ok &= saveSheet(new SettingsView(*fixture.manager), folder, QStringLiteral("settings.png"));
 
         QApplication::setPalette(darkPalette());
         ContentView dark(*fixture.manager);
         ok &= save(dark, folder, QStringLiteral("main-connected-dark.png"));
-        RulesView darkRules(*fixture.manager);
-        ok &= save(darkRules, folder, QStringLiteral("rules-dark.png"));
+        ok &= saveSheet(new RulesView(*fixture.manager), folder, QStringLiteral("rules-dark.png"));
+        ok &= saveSheet(new SettingsView(*fixture.manager), folder,
+                        QStringLiteral("settings-dark.png"));
     }
     return ok ? 0 : 1;
 }
