@@ -78,7 +78,9 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
     const bool global = m_config.mode == ProxyMode::Global;
 
     setStatusMessage(kStartingText);
-    ControlResult failure = m_supervisor->ensureGeoFiles();
+    ControlResult failure = m_supervisor->checkDataFolder();
+    if (!failure)
+        failure = m_supervisor->ensureGeoFiles();
     if (!failure)
         failure = m_supervisor->writeMihomoYAML(buildMihomoYAML());
     if (!failure)

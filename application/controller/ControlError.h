@@ -18,5 +18,8 @@ struct ControlError {
         return {2, QStringLiteral("内核启动失败，请检查配置或权限")};
     }
     static ControlError coreStartTimedOut() { return {3, QStringLiteral("内核启动超时")}; }
+    static ControlError unsafeDataFolder(const QString& path) {
+        return {4, QStringLiteral("数据目录不安全，请检查权限: ") + path};
+    }
     static ControlError platform(const QString& description) { return {0, description}; }
 };

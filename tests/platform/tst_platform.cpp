@@ -9,6 +9,7 @@
 #include "platform/NetworkInterfaces.h"
 #include "platform/PlatformServices.h"
 #include "platform/SystemProxy.h"
+#include "platform/ToolProcess.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -19,7 +20,10 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
 #include <memory>
+
+#include <csignal>
 
 #include <net/if.h>
 #include <sys/socket.h>
@@ -103,6 +107,8 @@ private slots:
     void desktopStoreCommands();
     void desktopStorePointsAt_data();
     void desktopStorePointsAt();
+    void hungToolsAreKilled_data();
+    void hungToolsAreKilled();
 
     // --- administrator authorisation ---
     void appleScriptEscapesPath();
@@ -293,6 +299,49 @@ void PlatformTest::desktopStorePointsAt() {
         tools.answer(tool, arguments, output);
     LinuxDesktopProxy proxy({tools.folder()});
     QCOMPARE(proxy.pointsAt(17890), pointsAt);
+}
+
+// A tool that never returns (a wedged session bus) and a helper it started: both are killed when
+// the call's time is up, and the caller carries on with every other call.
+void PlatformTest::hungToolsAreKilled_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::newRow("gsettings") << "gsettings";
+    QTest::newRow("kwriteconfig5") << "kwriteconfig5";
+    QTest::newRow("kreadconfig5") << "kreadconfig5";
+    QTest::newRow("networksetup") << "networksetup";
+}
+
+void PlatformTest::hungToolsAreKilled() {
+    QFETCH(QString, tool);
+    FakeTools tools;
+    const QString helperPids = tools.folder() + "/helper.pids";
+    tools.add(tool, 0,
+              QStringLiteral("sleep 1000 &\necho $! >> '%1'\nexec sleep 1000").arg(helperPids));
+    const auto saved = ToolProcess::timeout();
+    ToolProcess::setTimeout(std::chrono::milliseconds(200));
+    if (tool == "networksetup") {
+        NetworkSetupProxy proxy(tools.folder() + "/networksetup");
+        proxy.apply(true, 17890);
+        QVERIFY(!proxy.pointsAt(17890));
+    } else {
+        LinuxDesktopProxy proxy({tools.folder()});
+        proxy.apply(true, 17890);
+        QVERIFY(!proxy.pointsAt(17890));
+    }
+    ToolProcess::setTimeout(saved);
+    QVERIFY(!tools.calls().isEmpty());
+    QFile pids(helperPids);
+    QVERIFY(pids.open(QIODevice::ReadOnly));
+    const QList<QByteArray> started = pids.readAll().split('\n');
+    for (const QByteArray& pid : started) {
+        if (pid.isEmpty())
+            continue;
+        // Gone, or a zombie waiting for init to reap it.
+        QFile stat("/proc/" + QString::fromLatin1(pid) + "/stat");
+        if (stat.open(QIODevice::ReadOnly))
+            QVERIFY2(stat.readAll().contains(") Z "), pid.constData());
+    }
+    QCOMPARE(ToolProcess::timeout(), std::chrono::milliseconds(5000));
 }
 
 // ---------------------------------------------------------------------------------------------
