@@ -4,7 +4,7 @@
 #include "controller/CoreSupervisor.h"
 #include "controller/MihomoManager.h"
 #include "files/PrivateFiles.h"
-#include "platform/LoginItem.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QDir>
 #include <QFile>
