@@ -25,12 +25,20 @@ bool ownedByAnotherUser(const QString& path) {
 
 // The user id at the other end of a connected local socket; -1 when unknown.
 qint64 peerUid(const QLocalSocket& socket) {
+#ifdef Q_OS_LINUX
     ucred credentials{};
     socklen_t length = sizeof credentials;
     if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials,
                      &length) != 0)
         return -1;
     return credentials.uid;
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(int(socket.socketDescriptor()), &uid, &gid) != 0)
+        return -1;
+    return uid;
+#endif
 }
 } // namespace
 
