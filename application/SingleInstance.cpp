@@ -4,13 +4,42 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <QThread>
 
+#include "files/PrivateFiles.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 const QByteArray kRaise = QByteArrayLiteral("raise\n");
 const QByteArray kDone = QByteArrayLiteral("ok\n");
+
+// True when something exists at `path` that this user does not own.
+bool ownedByAnotherUser(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && info.st_uid != ::geteuid();
+}
+
+// The user id at the other end of a connected local socket; -1 when unknown.
+qint64 peerUid(const QLocalSocket& socket) {
+#ifdef Q_OS_LINUX
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials,
+                     &length) != 0)
+        return -1;
+    return credentials.uid;
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(int(socket.socketDescriptor()), &uid, &gid) != 0)
+        return -1;
+    return uid;
+#endif
+}
 } // namespace
 
 SingleInstance::SingleInstance(const QString& socketPath, QObject* parent)
@@ -24,13 +53,27 @@ SingleInstance::SingleInstance(const QString& socketPath, QObject* parent)
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::socketPathForCurrentUser() {
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString folder =
-        !runtimeDir.isEmpty() && QFileInfo(runtimeDir).isDir() ? runtimeDir : QDir::tempPath();
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (folder.isEmpty() || !isPrivateFolder(folder)) {
+        folder = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+                     .filePath(QStringLiteral("vantrel-vpn"));
+        ensurePrivateFolder(folder);
+    }
     return QDir(folder).filePath(QStringLiteral("vantrel-vpn-%1").arg(::getuid()));
 }
 
 bool SingleInstance::claim() {
+    const QString folder = QFileInfo(m_socketPath).absolutePath();
+    if (!isPrivateFolder(folder)) {
+        qWarning("Not a private folder, running without the one-instance check: %s",
+                 qPrintable(folder));
+        return true;
+    }
+    // Only root could have put them into our folder; they do not stand for an instance of ours.
+    for (const QString& path : {m_socketPath + QStringLiteral(".lock"), m_socketPath}) {
+        if (ownedByAnotherUser(path))
+            QFile::remove(path);
+    }
     if (!m_lock.tryLock(0))
         return false;
     // Whatever socket is left there belonged to a run that ended without cleaning up.
@@ -45,8 +88,12 @@ bool SingleInstance::askRunningToRaise(int timeoutMs) {
     // The running instance may hold the lock a moment before it listens.
     while (true) {
         socket.connectToServer(m_socketPath);
-        if (socket.waitForConnected(int(std::max<qint64>(deadline.remainingTime(), 0))))
+        if (socket.waitForConnected(int(std::max<qint64>(deadline.remainingTime(), 0)))) {
+            // Only an instance of this user is asked anything.
+            if (peerUid(socket) != qint64(::geteuid()))
+                return false;
             break;
+        }
         if (deadline.hasExpired())
             return false;
         QThread::msleep(50);

@@ -15,10 +15,14 @@ public:
     explicit SingleInstance(const QString& socketPath, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // "vantrel-vpn-<uid>" in $XDG_RUNTIME_DIR (owner-only), else in the temporary folder.
+    // "vantrel-vpn-<uid>" in $XDG_RUNTIME_DIR when that is a private folder of this user, else
+    // in "vantrel-vpn" below the user's cache folder, created owner-only. Never a name in a
+    // shared folder that another user could create first.
     static QString socketPathForCurrentUser();
 
-    // True when this process is the one instance; it then answers later launches.
+    // True when this process is the one instance; it then answers later launches. A lock or
+    // socket that another user owns is removed, never taken for a running instance; a folder
+    // that is not private is not trusted at all (this process runs, without answering others).
     bool claim();
     // Asks the running instance to show its main window; true when it acknowledged in time.
     bool askRunningToRaise(int timeoutMs = 5000);

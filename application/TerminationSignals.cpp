@@ -1,5 +1,7 @@
 #include "TerminationSignals.h"
 
+#include "platform/ChildProcessSetup.h"
+
 #include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
@@ -9,9 +11,21 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 struct sigaction g_previous[NSIG];
+volatile sig_atomic_t g_deadlineArmed = 0;
+
+// The orderly quit did not finish in time (a wedged tool, a core that will not stop): end the
+// children that must not outlive us and leave at once.
+void onQuitDeadline(int) {
+    ChildProcessSetup::killTrackedGroups();
+    ::_exit(TerminationSignals::deadlineExitCode);
+}
 
 void onSignal(int signalNumber) {
     const int savedErrno = errno;
+    if (!g_deadlineArmed) {
+        g_deadlineArmed = 1;
+        ::alarm(TerminationSignals::quitDeadlineSeconds);
+    }
     const char byte = char(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
@@ -34,6 +48,11 @@ TerminationSignals::TerminationSignals(std::initializer_list<int> signalNumbers,
     action.sa_flags = SA_RESTART;
     for (int signalNumber : m_signals)
         ::sigaction(signalNumber, &action, &g_previous[signalNumber]);
+
+    struct sigaction deadline = {};
+    deadline.sa_handler = onQuitDeadline;
+    sigemptyset(&deadline.sa_mask);
+    ::sigaction(SIGALRM, &deadline, &g_previous[SIGALRM]);
 }
 
 TerminationSignals::~TerminationSignals() {
@@ -41,6 +60,9 @@ TerminationSignals::~TerminationSignals() {
         return;
     for (int signalNumber : m_signals)
         ::sigaction(signalNumber, &g_previous[signalNumber], nullptr);
+    ::alarm(0);
+    g_deadlineArmed = 0;
+    ::sigaction(SIGALRM, &g_previous[SIGALRM], nullptr);
     delete m_notifier;
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);

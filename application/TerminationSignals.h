@@ -9,9 +9,16 @@
 // terminal) and reports them on the main thread, where they become an orderly quit: the
 // terminate path still stops the core and switches the system proxies off. The handler only
 // writes to a pipe. One instance at a time.
+//
+// The first signal also starts a deadline (SIGALRM): a quit that has not ended by then (a tool
+// or a core that hangs) kills the children's process groups and exits with deadlineExitCode,
+// so that a signal always ends the application within 10 s.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
+    static constexpr unsigned quitDeadlineSeconds = 9;
+    static constexpr int deadlineExitCode = 3;
+
     explicit TerminationSignals(std::initializer_list<int> signalNumbers,
                                 QObject* parent = nullptr);
     ~TerminationSignals() override;

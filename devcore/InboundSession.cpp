@@ -191,8 +191,16 @@ bool InboundSession::readHttpHeader() {
     return false;
 }
 
-void InboundSession::dispatch(const Destination& destination) {
+void InboundSession::dispatch(const Destination& requested) {
     m_phase = Phase::Connecting;
+    // Rules may ask where the client connects from (a program here or a machine on the LAN).
+    Destination destination = requested;
+    destination.source = m_client->peerAddress();
+    bool mapped = false;
+    if (const quint32 v4 = destination.source.toIPv4Address(&mapped); mapped)
+        destination.source = QHostAddress(v4);
+    if (const quint32 v4 = destination.address.toIPv4Address(&mapped); mapped)
+        destination.address = QHostAddress(v4);
     m_record.host = destination.host;
     m_record.destinationIP =
         destination.address.isNull() ? QString() : destination.address.toString();

@@ -56,8 +56,14 @@ std::optional<std::pair<Rule::Kind, bool>> Rule::kindFromName(const QString& nam
         return std::pair{Kind::Domain, true};
     if (upper == u"IP-CIDR" || upper == u"IP-CIDR6")
         return std::pair{Kind::IpCidr, true};
+    if (upper == u"SRC-IP-CIDR")
+        return std::pair{Kind::SrcIpCidr, true};
     if (upper == u"AND")
         return std::pair{Kind::And, true};
+    if (upper == u"OR")
+        return std::pair{Kind::Or, true};
+    if (upper == u"NOT")
+        return std::pair{Kind::Not, true};
     if (upper == u"GEOSITE")
         return std::pair{Kind::GeoSite, true};
     if (upper == u"GEOIP")
@@ -88,7 +94,7 @@ std::optional<Rule> Rule::parse(const QString& line, QString* error) {
     QString rest = line.mid(firstComma + 1);
     if (kind->second) {
         const int payloadEnd =
-            rule.m_kind == Kind::And ? endOfParenthesised(rest, 0) : int(rest.indexOf(u','));
+            rule.isLogic() ? endOfParenthesised(rest, 0) : int(rest.indexOf(u','));
         if (payloadEnd < 0) {
             *error = QStringLiteral("rule \"%1\" has no target").arg(line);
             return std::nullopt;
@@ -112,13 +118,17 @@ std::optional<Rule> Rule::parse(const QString& line, QString* error) {
 std::optional<Rule> Rule::parseCondition(const QString& text, QString* error) {
     const int comma = text.indexOf(u',');
     const auto kind = kindFromName(comma < 0 ? text : text.left(comma));
-    if (!kind || !kind->second || kind->first == Kind::And) {
+    if (!kind || !kind->second) {
         *error = QStringLiteral("unsupported condition \"%1\"").arg(text);
         return std::nullopt;
     }
     Rule condition;
     condition.m_kind = kind->first;
-    condition.m_payload = comma < 0 ? QString() : text.mid(comma + 1).section(u',', 0, 0).trimmed();
+    if (condition.isLogic())
+        condition.m_payload = text.mid(comma + 1).trimmed();
+    else
+        condition.m_payload =
+            comma < 0 ? QString() : text.mid(comma + 1).section(u',', 0, 0).trimmed();
     if (!condition.parsePayload(error))
         return std::nullopt;
     return condition;
@@ -136,6 +146,7 @@ bool Rule::parsePayload(QString* error) {
         }
         return true;
     case Kind::IpCidr:
+    case Kind::SrcIpCidr:
         m_subnet = QHostAddress::parseSubnet(m_payload);
         if (m_subnet.first.isNull()) {
             *error = QStringLiteral("invalid address range \"%1\"").arg(m_payload);
@@ -164,9 +175,11 @@ bool Rule::parsePayload(QString* error) {
         }
         return true;
     }
-    case Kind::And: {
+    case Kind::And:
+    case Kind::Or:
+    case Kind::Not: {
         const auto parts = splitConditions(m_payload);
-        if (!parts) {
+        if (!parts || (m_kind == Kind::Not && parts->size() != 1)) {
             *error = QStringLiteral("malformed conditions");
             return false;
         }
@@ -200,6 +213,8 @@ bool Rule::matches(const Destination& destination) const {
     case Kind::IpCidr:
         return destination.host.isEmpty() && !destination.address.isNull() &&
                destination.address.isInSubnet(m_subnet);
+    case Kind::SrcIpCidr:
+        return !destination.source.isNull() && destination.source.isInSubnet(m_subnet);
     case Kind::Network:
         return destination.network == m_payload;
     case Kind::DstPort:
@@ -210,6 +225,14 @@ bool Rule::matches(const Destination& destination) const {
                 return false;
         }
         return true;
+    case Kind::Or:
+        for (const Rule& condition : m_conditions) {
+            if (condition.matches(destination))
+                return true;
+        }
+        return false;
+    case Kind::Not:
+        return !m_conditions.front().matches(destination);
     case Kind::GeoSite:
     case Kind::GeoIp:
         return false; // there is no geodata to look up
@@ -229,8 +252,14 @@ QString Rule::typeName() const {
         return QStringLiteral("Domain");
     case Kind::IpCidr:
         return QStringLiteral("IPCIDR");
+    case Kind::SrcIpCidr:
+        return QStringLiteral("SrcIPCIDR");
     case Kind::And:
         return QStringLiteral("AND");
+    case Kind::Or:
+        return QStringLiteral("OR");
+    case Kind::Not:
+        return QStringLiteral("NOT");
     case Kind::GeoSite:
         return QStringLiteral("GeoSite");
     case Kind::GeoIp:
@@ -243,4 +272,8 @@ QString Rule::typeName() const {
         return QStringLiteral("Match");
     }
     return {};
+}
+
+bool Rule::isLogic() const {
+    return m_kind == Kind::And || m_kind == Kind::Or || m_kind == Kind::Not;
 }

@@ -7,15 +7,18 @@
 #include <utility>
 #include <vector>
 
-// Where a proxied connection wants to go. A literal address leaves host empty.
+// Where a proxied connection wants to go, and where it comes from. A literal address leaves
+// host empty.
 struct Destination {
     QString host;
     QHostAddress address;
     quint16 port = 0;
     QString network = QStringLiteral("tcp");
+    QHostAddress source; // the client's address (IPv4-mapped addresses unmapped)
 };
 
-// One entry of the configuration's rule list, or a condition inside an AND rule.
+// One entry of the configuration's rule list, or a condition inside a logic rule (AND, OR, NOT,
+// which nest).
 class Rule {
 public:
     enum class Kind {
@@ -23,7 +26,10 @@ public:
         DomainKeyword,
         Domain,
         IpCidr,
+        SrcIpCidr,
         And,
+        Or,
+        Not,
         GeoSite,
         GeoIp,
         Network,
@@ -45,6 +51,7 @@ private:
     static std::optional<Rule> parseCondition(const QString& text, QString* error);
     static std::optional<std::pair<Kind, bool>> kindFromName(const QString& name);
     bool parsePayload(QString* error);
+    bool isLogic() const;
 
     Kind m_kind = Kind::Match;
     QString m_text;

@@ -360,6 +360,15 @@ QString buildMihomoYAML(const AppConfig& config, const MihomoYamlInputs& inputs)
     if (config.blockQuic) {
         out.line("  - AND,((NETWORK,UDP),(DST-PORT,443)),REJECT");
     }
+    if (config.allowLan) {
+        // Sharing the proxy with the LAN must not share the host: a client that is not on this
+        // machine may not reach its loopback addresses (local services, the controller) through
+        // the mixed port, by address or by the name localhost. Local programs reach the port
+        // from 127.0.0.1 or ::1 (the system proxy points there) and are unaffected.
+        out.line("  - AND,((NOT,((SRC-IP-CIDR,127.0.0.1/32))),(NOT,((SRC-IP-CIDR,::1/128))),"
+                 "(OR,((IP-CIDR,127.0.0.0/8),(IP-CIDR,0.0.0.0/32),(IP-CIDR6,::1/128),"
+                 "(IP-CIDR6,::/128),(DOMAIN-SUFFIX,localhost)))),REJECT");
+    }
     for (const MihomoRuleLines& lines : custom) {
         out << "  - " << lines.ruleLine;
         out.end();

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "config/AppConfig.h"
+#include "files/PrivateFiles.h"
 
-#include <QByteArray>
 #include <QString>
-#include <optional>
 
 // The settings file "app_config.json" in the data folder, with its loading fallbacks.
 class SettingsStore {
@@ -13,10 +12,11 @@ public:
     SettingsStore(QString settingsFilePath, QString defaultResourcePath);
 
     // The settings file if it decodes; else the default resource (written over the file, an
-    // undecodable file kept as "app_config.json.bad"); else AppConfig::empty() with nothing
-    // written.
+    // undecodable file kept as "app_config.json.bad", older ones shifted to ".bad.1" ... ".bad.4");
+    // else AppConfig::empty() with nothing written. Nothing is written into a data folder that
+    // is not private.
     AppConfig load() const;
-    // Atomic, owner-only; failures are swallowed (returns false).
+    // Atomic, owner-only; a failure leaves the previous file as it was (returns false).
     bool save(const AppConfig& config) const;
 
     QString settingsFilePath() const { return m_settingsFilePath; }
@@ -26,14 +26,7 @@ private:
     QString m_defaultResourcePath;
 };
 
-// Shared helper for every file the application writes into the data folder:
-// atomic replace, UTF-8 bytes as given, owner-only permissions (0600).
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
-// Creates a folder (and parents) owner-only (0700); true when it exists afterwards.
-bool ensurePrivateFolder(const QString& path);
-// The whole content of a regular file of at most maxBytes; nothing for anything else (missing,
-// a folder, a FIFO or device, too large, unreadable). Never blocks on a FIFO.
-std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes,
-                                          QString* error = nullptr);
 // Largest settings file the application reads.
 inline constexpr qint64 maxSettingsFileBytes = 16 * 1024 * 1024;
+// How many undecodable settings files are kept ("app_config.json.bad" and ".bad.1" onwards).
+inline constexpr int keptUnusableSettingsFiles = 5;

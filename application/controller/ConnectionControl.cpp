@@ -93,7 +93,9 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
     const bool global = m_config.mode == ProxyMode::Global;
 
     setStatusMessage(kStartingText);
-    ControlResult failure = PortGuard::ensureFree({mixedPort(), apiPort()});
+    ControlResult failure = m_supervisor->checkDataFolder();
+    if (!failure)
+        failure = PortGuard::ensureFree({mixedPort(), apiPort()});
     if (!failure)
         failure = m_supervisor->ensureGeoFiles();
     if (!failure)

@@ -21,5 +21,8 @@ struct ControlError {
     static ControlError portOccupied(qint64 port) {
         return {4, QStringLiteral("端口 %1 已被其他程序占用").arg(port)};
     }
+    static ControlError unsafeDataFolder(const QString& path) {
+        return {5, QStringLiteral("数据目录不安全，请检查权限: ") + path};
+    }
     static ControlError platform(const QString& description) { return {0, description}; }
 };

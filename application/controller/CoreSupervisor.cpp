@@ -1,16 +1,20 @@
 #include "controller/CoreSupervisor.h"
 
-#include "config/SettingsStore.h"
+#include "files/PrivateFiles.h"
+#include "platform/ChildProcessSetup.h"
+#include "platform/ToolProcess.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
+#include <csignal>
+
 namespace {
 
 const QStringList kGeoFiles = {QStringLiteral("geosite.dat"), QStringLiteral("geoip.metadb")};
-// A core that ignores SIGTERM must not freeze the application for ever.
-constexpr int kStopGraceMs = 10'000;
+// A core that ignores SIGTERM is killed after this; short enough that a quit stays quick.
+constexpr int kStopGraceMs = 3'000;
 
 bool isExecutableFile(const QString& path) {
     const QFileInfo info(path);
@@ -28,6 +32,12 @@ CoreSupervisor::~CoreSupervisor() {
         stopCoreProcess(true);
 }
 
+ControlResult CoreSupervisor::checkDataFolder() const {
+    if (!isPrivateFolder(m_paths.dataDir))
+        return ControlError::unsafeDataFolder(m_paths.dataDir);
+    return std::nullopt;
+}
+
 ControlResult CoreSupervisor::ensureGeoFiles() const {
     for (const QString& name : kGeoFiles) {
         const QString source = m_paths.bundle.resource(name);
@@ -43,6 +53,8 @@ ControlResult CoreSupervisor::ensureGeoFiles() const {
 }
 
 ControlResult CoreSupervisor::writeMihomoYAML(const QString& text) const {
+    if (ControlResult unsafe = checkDataFolder())
+        return unsafe;
     QString error;
     if (!writeFileAtomically(m_paths.mihomoConfigFile(), text.toUtf8(), &error))
         return ControlError::platform(error);
@@ -50,11 +62,8 @@ ControlResult CoreSupervisor::writeMihomoYAML(const QString& text) const {
 }
 
 bool CoreSupervisor::createEmptyLog() const {
-    QFile log(m_paths.coreLogFile());
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    log.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    return true;
+    // A fresh file replaces whatever is there; a link's target is never truncated.
+    return writeFileAtomically(m_paths.coreLogFile(), QByteArray());
 }
 
 ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
@@ -77,6 +86,8 @@ ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
         process->setArguments({QStringLiteral("-d"), m_paths.dataDir, QStringLiteral("-f"),
                                m_paths.mihomoConfigFile()});
         process->setInputChannelMode(QProcess::ForwardedInputChannel);
+        // Whatever the core forks ends with it.
+        ChildProcessSetup::apply(*process, {.ownProcessGroup = true});
     }
     if (createEmptyLog()) {
         // One open file for both streams, so that their lines interleave instead of overwrite.
@@ -94,6 +105,9 @@ ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
     }
     m_process = process;
     m_processIsLauncher = tunEnabled;
+    m_processGroup = tunEnabled ? 0 : process->processId();
+    if (m_processGroup > 0)
+        ChildProcessSetup::trackGroup(m_processGroup);
     QObject::connect(process, &QProcess::finished, this, [this, process] {
         if (process == m_process)
             emit processEnded();
@@ -107,9 +121,9 @@ void CoreSupervisor::stopCoreProcess(bool tunEnabled) {
         if (m_processIsLauncher)
             process->closeWriteChannel();
         if (process->state() != QProcess::NotRunning) {
-            process->terminate();
+            signalProcess(*process, SIGTERM);
             if (!process->waitForFinished(kStopGraceMs)) {
-                process->kill();
+                signalProcess(*process, SIGKILL);
                 process->waitForFinished(-1);
             }
         }
@@ -117,19 +131,28 @@ void CoreSupervisor::stopCoreProcess(bool tunEnabled) {
         process->deleteLater();
     }
     m_processIsLauncher = false;
+    // Children of the core that outlive it (or a core that died by itself) go too. The group's
+    // id stays reserved while any member lives, so this never reaches a stranger.
+    if (const qint64 group = std::exchange(m_processGroup, 0); group > 0) {
+        ::kill(-pid_t(group), SIGKILL);
+        ChildProcessSetup::untrackGroup(group);
+    }
     if (!tunEnabled)
         cleanupOrphanCore();
 }
 
+void CoreSupervisor::signalProcess(QProcess& process, int signalNumber) const {
+    if (m_processGroup > 0)
+        ::kill(-pid_t(m_processGroup), signalNumber);
+    else if (signalNumber == SIGKILL)
+        process.kill();
+    else
+        process.terminate();
+}
+
 void CoreSupervisor::cleanupOrphanCore() const {
-    QProcess pkill;
-    pkill.setProgram(m_pkillPath);
-    pkill.setArguments(
-        {QStringLiteral("-f"), QStringLiteral("--"), orphanPattern(m_paths.dataDir)});
-    pkill.setProcessChannelMode(QProcess::ForwardedChannels);
-    pkill.start();
-    if (pkill.waitForStarted(-1))
-        pkill.waitForFinished(-1);
+    ToolProcess::run(m_pkillPath,
+                     {QStringLiteral("-f"), QStringLiteral("--"), orphanPattern(m_paths.dataDir)});
 }
 
 QString CoreSupervisor::orphanPattern(const QString& dataDir) {

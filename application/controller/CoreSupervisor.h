@@ -20,6 +20,9 @@ public:
     CoreSupervisor(AppPaths paths, QString pkillPath, QObject* parent = nullptr);
     ~CoreSupervisor() override;
 
+    // Refuses a data folder that another user owns or may write to: links planted there could
+    // redirect every file written below.
+    ControlResult checkDataFolder() const;
     // Copies "geosite.dat" and "geoip.metadb" from the bundle unless already present.
     ControlResult ensureGeoFiles() const;
     // Replaces "config.yaml" atomically with the given text.
@@ -47,9 +50,12 @@ signals:
 
 private:
     bool createEmptyLog() const;
+    // The whole process group in system-proxy mode, else the process alone.
+    void signalProcess(QProcess& process, int signalNumber) const;
 
     AppPaths m_paths;
     QString m_pkillPath;
     QProcess* m_process = nullptr; // child; the core or the launcher
     bool m_processIsLauncher = false;
+    qint64 m_processGroup = 0; // the core's own process group; 0 when none
 };

@@ -3,7 +3,7 @@
 #include "controller/MihomoManager.h"
 
 #include "config/Deployment.h"
-#include "config/SettingsStore.h"
+#include "files/PrivateFiles.h"
 #include "monitoring/QuotaClient.h"
 #include "monitoring/ReplyWait.h"
 #include "monitoring/TrafficStream.h"
@@ -17,6 +17,9 @@
 #include <memory>
 
 namespace {
+
+// A device identifier is one UUID; anything much larger is not one.
+constexpr qint64 kMaxDeviceIdBytes = 4096;
 
 // The names the generated configuration gives its nodes, in the order of its fallback group.
 const char* const latencyNodeNames[] = {"CloudCone-LA-CF", "CloudCone-LA-HY2", "CloudCone-LA"};
@@ -193,9 +196,9 @@ QString MihomoManager::hardwareDeviceID() const {
             return platformId;
     }
     const QString path = m_env.paths.deviceIdFile();
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QString stored = QString::fromUtf8(file.readAll()).trimmed();
+    // The identifier leaves the machine: a link in its place is not read.
+    if (const auto bytes = readOwnRegularFile(path, kMaxDeviceIdBytes)) {
+        const QString stored = QString::fromUtf8(*bytes).trimmed();
         if (!stored.isEmpty())
             return stored;
     }

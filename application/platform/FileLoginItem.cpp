@@ -1,9 +1,10 @@
 #include "platform/LoginItem.h"
 
+#include "files/PrivateFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 FileLoginItem::FileLoginItem(QString filePath) : m_filePath(std::move(filePath)) {}
 
@@ -17,9 +18,6 @@ void FileLoginItem::setRegistered(bool enabled, const QString& executablePath) {
         QFile::moveToTrash(m_filePath);
         return;
     }
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(contentFor(executablePath).toUtf8());
-    file.commit();
+    // Best-effort, but a failed write keeps the previous entry.
+    writeFileAtomically(m_filePath, contentFor(executablePath).toUtf8());
 }

@@ -241,6 +241,7 @@ proxy-groups:
 
 rules:
   - AND,((NETWORK,UDP),(DST-PORT,443)),REJECT
+  - AND,((NOT,((SRC-IP-CIDR,127.0.0.1/32))),(NOT,((SRC-IP-CIDR,::1/128))),(OR,((IP-CIDR,127.0.0.0/8),(IP-CIDR,0.0.0.0/32),(IP-CIDR6,::1/128),(IP-CIDR6,::/128),(DOMAIN-SUFFIX,localhost)))),REJECT
   - DOMAIN-SUFFIX,shop.example,DIRECT
   - DOMAIN-KEYWORD,video,PROXY
 %2  - GEOSITE,apple-cn,DIRECT
@@ -364,6 +365,7 @@ private slots:
         QVERIFY(!text.contains("apple-cn"));
         QVERIFY(text.contains("\n\ntun:\n  enable: false\n\nproxies:\n"));
         QVERIFY(text.contains("rules:\n  - IP-CIDR,127.0.0.0/8,DIRECT,no-resolve\n"));
+        QVERIFY(!text.contains("SRC-IP-CIDR")); // LAN sharing off: no rule about LAN clients
 
         // Rules that yield nothing add neither a rule nor a filter entry.
         config.customRules = {{QUuid::createUuid(), " , ", CustomRuleAction::Direct},
@@ -515,8 +517,10 @@ private slots:
         QCOMPARE(root["proxy-groups"][0]["proxies"].size(), backups ? 3u : 1u);
         const QStringList rules = parsedRules(root);
         QCOMPARE(rules.first(), "AND,((NETWORK,UDP),(DST-PORT,443)),REJECT");
+        // LAN sharing is on: the rule that keeps LAN clients off the host's loopback is next.
+        QVERIFY(rules.at(1).startsWith("AND,((NOT,((SRC-IP-CIDR,127.0.0.1/32)))"));
         QCOMPARE(rules.last(), "MATCH,PROXY");
-        QCOMPARE(rules.size(), backups ? 16 : 15);
+        QCOMPARE(rules.size(), backups ? 17 : 16);
     }
 
     void secretIsAlwaysText() {

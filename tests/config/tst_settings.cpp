@@ -290,6 +290,32 @@ private slots:
         QCOMPARE(posixMode(path + ".bad"), mode_t(0600));
     }
 
+    void everyUndecodableFileIsKept() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("app_config.json");
+        const QString resource = dir.filePath("default_config.json");
+        writeBytes(resource, json("{'serverIP':'198.51.100.7'}"));
+        const auto kept = [&path](int index) {
+            return path + ".bad" + (index == 0 ? QString() : QStringLiteral(".%1").arg(index));
+        };
+        // Three in a row: the newest is ".bad", the older ones move up.
+        for (int run = 1; run <= 3; ++run) {
+            writeBytes(path, "broken " + QByteArray::number(run));
+            QCOMPARE(SettingsStore(path, resource).load().serverIP, "198.51.100.7");
+        }
+        QCOMPARE(readBytes(kept(0)), "broken 3");
+        QCOMPARE(readBytes(kept(1)), "broken 2");
+        QCOMPARE(readBytes(kept(2)), "broken 1");
+        // Past the limit the oldest goes.
+        for (int run = 4; run <= 7; ++run) {
+            writeBytes(path, "broken " + QByteArray::number(run));
+            SettingsStore(path, resource).load();
+        }
+        for (int index = 0; index < keptUnusableSettingsFiles; ++index)
+            QCOMPARE(readBytes(kept(index)), "broken " + QByteArray::number(7 - index));
+        QVERIFY(!QFileInfo::exists(kept(keptUnusableSettingsFiles)));
+    }
+
     void loadUndecodableWithoutResourceLeavesTheFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath("app_config.json");

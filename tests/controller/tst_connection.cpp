@@ -94,6 +94,15 @@ struct PortSquatter {
     }
 };
 
+// Whether a process runs (a zombie waiting to be reaped counts as ended).
+bool isRunning(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    return !text.mid(text.lastIndexOf(')')).startsWith(") Z");
+}
+
 // A controller that answers the readiness probe and drops every other request.
 class ReadyButDeafController : public QTcpServer {
 public:
@@ -554,6 +563,48 @@ private slots:
         QCOMPARE(manager->errorMessage(), QStringLiteral("内核意外退出，已断开连接"));
         QCOMPARE(manager->statusMessage(), kDisconnected);
         QCOMPARE(proxyMode(bundle), QStringLiteral("'none'"));
+        QVERIFY(bundle.corePids().isEmpty());
+    }
+
+    // A core that forks a child which ignores SIGTERM: however the core ends, the child ends
+    // with it.
+    void coreChildrenEndWithTheCore_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("disconnect") << "disconnect";
+        QTest::newRow("quit") << "quit";
+        QTest::newRow("core dies") << "core dies";
+    }
+    void coreChildrenEndWithTheCore() {
+        QFETCH(QString, ending);
+        TestBundle bundle;
+        const QString childPidFile = bundle.root() + QStringLiteral("/child.pid");
+        bundle.useScriptCore(QStringLiteral("(trap '' TERM; exec sleep 300) &\n"
+                                            "echo $! > '%1'\n")
+                                 .arg(childPidFile) +
+                             kIdleCore);
+        ReadyButDeafController controller(bundle.apiPort());
+        QVERIFY(controller.isListening());
+        auto manager = makeManager(bundle);
+        manager->connect();
+        QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
+        QTRY_VERIFY(QFileInfo(childPidFile).size() > 0);
+        QFile pidFile(childPidFile);
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const qint64 child = pidFile.readAll().trimmed().toLongLong();
+        QVERIFY(child > 0);
+        QVERIFY(isRunning(child));
+
+        if (ending == QLatin1String("disconnect")) {
+            manager->disconnect();
+        } else if (ending == QLatin1String("quit")) {
+            manager.reset();
+        } else {
+            const auto pids = bundle.corePids();
+            QCOMPARE(pids.size(), 1);
+            QCOMPARE(::kill(pid_t(pids.first()), SIGKILL), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!manager->isConnected(), 10'000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(child), 10'000);
         QVERIFY(bundle.corePids().isEmpty());
     }
 

@@ -7,6 +7,8 @@
 #include "config/MihomoYaml.h"
 
 #include <QJsonArray>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -20,6 +22,8 @@ class DevCoreGeneratedTest : public QObject {
 private slots:
     void startsWithGeneratedConfiguration_data();
     void startsWithGeneratedConfiguration();
+    void lanClientsCannotReachTheHostLoopback_data();
+    void lanClientsCannotReachTheHostLoopback();
 };
 
 void DevCoreGeneratedTest::startsWithGeneratedConfiguration_data() {
@@ -71,6 +75,109 @@ void DevCoreGeneratedTest::startsWithGeneratedConfiguration() {
     QCOMPARE(core.request("PATCH", "/configs", R"({"mode":"rule"})").status, 204);
     QCOMPARE(core.request("GET", "/connections").json().value("connections"), QJsonValue());
     QCOMPARE(core.log().contains("not supported by this development core"), config.tunEnabled);
+}
+
+// With LAN sharing on, a client from the network (here 127.0.0.2, an address no local program
+// uses for the proxy) is refused the host's loopback services and the controller, by address
+// and by name; a program on this machine (127.0.0.1) keeps reaching them.
+void DevCoreGeneratedTest::lanClientsCannotReachTheHostLoopback_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target"); // "service", "controller"
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<bool>("plainHttp");
+    QTest::addColumn<bool>("reached");
+    QTest::newRow("local program, by address")
+        << "127.0.0.1"
+        << "service" << QByteArray("127.0.0.1") << false << true;
+    QTest::newRow("local program, by name") << "127.0.0.1"
+                                            << "service" << QByteArray("localhost") << true << true;
+    QTest::newRow("LAN client, by address")
+        << "127.0.0.2"
+        << "service" << QByteArray("127.0.0.1") << false << false;
+    QTest::newRow("LAN client, other loopback address")
+        << "127.0.0.2"
+        << "service" << QByteArray("127.0.0.2") << false << false;
+    QTest::newRow("LAN client, by name") << "127.0.0.2"
+                                         << "service" << QByteArray("localhost") << false << false;
+    QTest::newRow("LAN client, plain HTTP")
+        << "127.0.0.2"
+        << "service" << QByteArray("127.0.0.1") << true << false;
+    QTest::newRow("LAN client, IPv6 loopback")
+        << "127.0.0.2"
+        << "service" << QByteArray("[::1]") << false << false;
+    QTest::newRow("LAN client, unspecified address")
+        << "127.0.0.2"
+        << "service" << QByteArray("0.0.0.0") << false << false;
+    QTest::newRow("LAN client, controller")
+        << "127.0.0.2"
+        << "controller" << QByteArray("127.0.0.1") << false << false;
+}
+
+void DevCoreGeneratedTest::lanClientsCannotReachTheHostLoopback() {
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(QByteArray, host);
+    QFETCH(bool, plainHttp);
+    QFETCH(bool, reached);
+
+    // A loopback-only service of the host, listening on every loopback address.
+    QTcpServer service;
+    QVERIFY(service.listen(QHostAddress::Any, 0));
+    QObject::connect(&service, &QTcpServer::newConnection, &service, [&service] {
+        while (QTcpSocket* socket = service.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\n"
+                              "secret");
+                socket->disconnectFromHost();
+            });
+        }
+    });
+
+    DevCoreHarness core;
+    AppConfig config = AppConfig::empty();
+    config.allowLan = true;
+    config.tunEnabled = false;
+    MihomoYamlInputs inputs;
+    inputs.mixedPort = core.mixedPort;
+    inputs.apiPort = core.controllerPort;
+    inputs.controllerSecret = core.secret;
+    QVERIFY(!core.writeConfig(buildMihomoYAML(config, inputs)).isEmpty());
+    QVERIFY(core.start());
+
+    const quint16 port = target == "service" ? service.serverPort() : core.controllerPort;
+    const QByteArray authority = host + ':' + QByteArray::number(port);
+    QTcpSocket client;
+    QVERIFY(client.bind(QHostAddress(source), 0));
+    client.connectToHost(QHostAddress::LocalHost, core.mixedPort);
+    QVERIFY(client.waitForConnected(5000));
+    // The service answers from this thread: wait with its event loop running.
+    const auto readUntil = [&client](const auto& done) {
+        QByteArray received;
+        QDeadlineTimer deadline(10000);
+        while (!done(received) && client.state() == QAbstractSocket::ConnectedState &&
+               !deadline.hasExpired()) {
+            QTest::qWait(10);
+            received += client.readAll();
+        }
+        return received + client.readAll();
+    };
+    if (plainHttp) {
+        client.write("GET http://" + authority + "/ HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+    } else {
+        client.write("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+        const QByteArray established =
+            readUntil([](const QByteArray& text) { return text.contains("\r\n\r\n"); });
+        QCOMPARE(established.startsWith("HTTP/1.1 200"), reached);
+        if (!reached) {
+            QVERIFY(established.startsWith("HTTP/1.1 403"));
+            return;
+        }
+        client.write("GET / HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
+    }
+    const QByteArray reply =
+        readUntil([](const QByteArray& text) { return text.contains("secret"); });
+    QCOMPARE(reply.startsWith("HTTP/1.1 200"), reached);
+    QCOMPARE(reply.contains("secret"), reached);
 }
 
 QTEST_GUILESS_MAIN(DevCoreGeneratedTest)

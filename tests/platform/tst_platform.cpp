@@ -10,6 +10,7 @@
 #include "platform/NetworkInterfaces.h"
 #include "platform/PlatformServices.h"
 #include "platform/SystemProxy.h"
+#include "platform/ToolProcess.h"
 #include "platform/linux/LinuxDesktopProxy.h"
 #include "platform/linux/LinuxMachineIdentity.h"
 #include "platform/linux/PkexecAuthorizer.h"
@@ -30,7 +31,10 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
 #include <memory>
+
+#include <csignal>
 
 #include <net/if.h>
 #include <sys/socket.h>
@@ -114,6 +118,8 @@ private slots:
     void desktopStoreCommands();
     void desktopStorePointsAt_data();
     void desktopStorePointsAt();
+    void hungToolsAreKilled_data();
+    void hungToolsAreKilled();
 
     // --- administrator authorisation ---
     void appleScriptEscapesPath();
@@ -310,6 +316,51 @@ void PlatformTest::desktopStorePointsAt() {
         tools.answer(tool, arguments, output);
     LinuxDesktopProxy proxy({tools.folder()});
     QCOMPARE(proxy.pointsAt(17890), pointsAt);
+}
+
+// A tool that never returns (a wedged session bus) and a helper it started: both are killed when
+// the call's time is up, and the caller carries on with every other call.
+void PlatformTest::hungToolsAreKilled_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::newRow("gsettings") << "gsettings";
+    QTest::newRow("kwriteconfig5") << "kwriteconfig5";
+    QTest::newRow("kreadconfig5") << "kreadconfig5";
+    QTest::newRow("networksetup") << "networksetup";
+}
+
+void PlatformTest::hungToolsAreKilled() {
+    QFETCH(QString, tool);
+    FakeTools tools;
+    const QString helperPids = tools.folder() + "/helper.pids";
+    tools.add(tool, 0,
+              QStringLiteral("sleep 1000 &\necho $! >> '%1'\nexec sleep 1000").arg(helperPids));
+    const auto saved = ToolProcess::timeout();
+    ToolProcess::setTimeout(std::chrono::milliseconds(200));
+    if (tool == "networksetup") {
+        NetworkSetupProxy proxy(tools.folder() + "/networksetup");
+        proxy.apply(true, 17890);
+        QVERIFY(!proxy.pointsAt(17890));
+    } else {
+        LinuxDesktopProxy proxy({tools.folder()});
+        proxy.apply(true, 17890);
+        QVERIFY(!proxy.pointsAt(17890));
+    }
+    ToolProcess::setTimeout(saved);
+    QVERIFY(!tools.calls().isEmpty());
+    QFile pids(helperPids);
+    QVERIFY(pids.open(QIODevice::ReadOnly));
+    const QList<QByteArray> started = pids.readAll().split('\n');
+    for (const QByteArray& pid : started) {
+        if (pid.isEmpty())
+            continue;
+        // Gone, or a zombie waiting for init to reap it (a SIGKILL takes a moment to land).
+        const auto ended = [&pid] {
+            QFile stat("/proc/" + QString::fromLatin1(pid) + "/stat");
+            return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+        };
+        QTRY_VERIFY2(ended(), pid.constData());
+    }
+    QCOMPARE(ToolProcess::timeout(), std::chrono::milliseconds(5000));
 }
 
 // ---------------------------------------------------------------------------------------------

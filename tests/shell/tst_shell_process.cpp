@@ -1,6 +1,7 @@
 // The staged application as a real process over a throw-away home: termination signals end it
 // in order, and a second launch hands over to the first and exits.
 #include "SingleInstance.h"
+#include "TerminationSignals.h"
 #include "TestBundle.h"
 #include "TestSupport.h"
 
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +36,15 @@ QProcessEnvironment applicationEnvironment(const TestBundle& bundle) {
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), bundle.root() + QStringLiteral("/run"));
     env.insert(QStringLiteral("PATH"), bundle.toolsDir() + QStringLiteral(":/usr/bin:/bin"));
     return env;
+}
+
+// Whether a process runs (a zombie waiting to be reaped counts as ended).
+bool isRunning(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    return !text.mid(text.lastIndexOf(')')).startsWith(") Z");
 }
 
 QString runtimeDir(const TestBundle& bundle) {
@@ -115,6 +126,111 @@ private slots:
         QCOMPARE(first.exitCode(), 0);
         QCOMPARE(bundle.gsetting(kProxySchema, QStringLiteral("mode")), QStringLiteral("'none'"));
         QVERIFY(bundle.corePids().isEmpty());
+    }
+
+    // Desktop tools that never return (a wedged session bus): start-up goes on once each call's
+    // time is up, and a SIGTERM still ends the application, through the quit deadline when the
+    // orderly quit itself is stuck in such tools; no tool is left behind.
+    void hungDesktopToolsNeitherBlockStartUpNorQuit() {
+        TestBundle bundle;
+        QVERIFY(bundle.isValid());
+        prepareRuntimeDir(bundle);
+        const QString hungTools = bundle.root() + QStringLiteral("/hung-tools");
+        QVERIFY(QDir().mkpath(hungTools));
+        const QString pids = hungTools + QStringLiteral("/pids");
+        for (const QString& tool : {QStringLiteral("gsettings"), QStringLiteral("kwriteconfig5")})
+            TestSupport::writeScript(
+                hungTools + '/' + tool,
+                QStringLiteral("#!/bin/sh\necho $$ >> '%1'\nexec sleep 1000\n").arg(pids));
+
+        QProcess first;
+        QProcessEnvironment env = applicationEnvironment(bundle);
+        env.insert(QStringLiteral("PATH"), hungTools + QStringLiteral(":/usr/bin:/bin"));
+        first.setProcessEnvironment(env);
+        first.setProcessChannelMode(QProcess::ForwardedChannels);
+        first.start(TestSupport::stageDir() + QStringLiteral("/bin/vantrel-vpn"), {});
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socketPath(bundle)), 30000);
+        // Answering a second launch needs the event loop: start-up got past the hung tool.
+        QCOMPARE(launchAgain(bundle), 0);
+        QVERIFY(QFileInfo::exists(pids));
+
+        QVERIFY(::kill(pid_t(first.processId()), SIGTERM) == 0);
+        QVERIFY(finishes(first, 60000));
+        // Switching the proxies off met one hung tool after another: the deadline ended it.
+        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), TerminationSignals::deadlineExitCode);
+        QFile started(pids);
+        QVERIFY(started.open(QIODevice::ReadOnly));
+        for (const QByteArray& pid : started.readAll().split('\n')) {
+            if (!pid.isEmpty())
+                QTRY_VERIFY2(!isRunning(pid.toLongLong()), pid.constData());
+        }
+        QVERIFY(bundle.corePids().isEmpty());
+    }
+
+    // The lock and the socket live in a private folder of this user: $XDG_RUNTIME_DIR when it
+    // is one, else a folder below the user's cache folder, never a name in the shared temporary
+    // folder that another user could create first.
+    void instanceNamesLiveInAPrivateFolder_data() {
+        QTest::addColumn<QString>("runtimeDir"); // "private", "shared", "unset"
+        QTest::addColumn<bool>("usesRuntimeDir");
+        QTest::newRow("private runtime folder") << "private" << true;
+        QTest::newRow("runtime folder others may write to") << "shared" << false;
+        QTest::newRow("no runtime folder") << "unset" << false;
+    }
+    void instanceNamesLiveInAPrivateFolder() {
+        QFETCH(QString, runtimeDir);
+        QFETCH(bool, usesRuntimeDir);
+        QTemporaryDir root;
+        const QString run = root.filePath(QStringLiteral("run"));
+        QVERIFY(QDir().mkpath(run));
+        QVERIFY(QFile::setPermissions(run, runtimeDir == QLatin1String("shared")
+                                               ? QFileDevice::Permissions(0x7777)
+                                               : QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner));
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        if (runtimeDir == QLatin1String("unset"))
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(run));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(root.filePath(QStringLiteral("cache"))));
+        const QString path = SingleInstance::socketPathForCurrentUser();
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("XDG_CACHE_HOME", savedCache);
+
+        const QString folder = QFileInfo(path).absolutePath();
+        QCOMPARE(folder == run, usesRuntimeDir);
+        if (!usesRuntimeDir)
+            QCOMPARE(folder, root.filePath(QStringLiteral("cache/vantrel-vpn")));
+        QVERIFY(!folder.startsWith(QDir::tempPath() + '/') || folder.startsWith(root.path()));
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &info), 0);
+        QCOMPARE(info.st_uid, ::geteuid());
+        QCOMPARE(info.st_mode & 0777, mode_t(0700));
+
+        SingleInstance instance(path);
+        QVERIFY(instance.claim());
+    }
+
+    // A lock and a socket that another user owns stand for no instance of ours.
+    void foreignLockIsNotTheRunningInstance() {
+        if (::geteuid() != 0)
+            QSKIP("only root can put another user's files into a private folder");
+        QTemporaryDir root;
+        const QString path = root.filePath(QStringLiteral("vantrel-vpn-0"));
+        SingleInstance squatter(path);
+        QVERIFY(squatter.claim());
+        for (const QString& file : {path, path + QStringLiteral(".lock")})
+            QCOMPARE(::lchown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+
+        auto ours = std::make_unique<SingleInstance>(path);
+        QVERIFY(ours->claim());
+        struct stat info {};
+        QCOMPARE(::lstat(QFile::encodeName(path + QStringLiteral(".lock")).constData(), &info), 0);
+        QCOMPARE(info.st_uid, ::geteuid());
+        ours.reset();
     }
 
     void secondLaunchAsksTheRunningInstanceToRaise() {

@@ -35,5 +35,5 @@ QString PkexecAuthorizer::primaryGroup() {
 bool PkexecAuthorizer::authorizeLauncher(const QString& helperPath) {
     // pkexec exits 126/127 when the dialog is dismissed or authorisation fails; the script's
     // own failures are non-zero too.
-    return ToolProcess::run(m_pkexec, argumentsFor(helperPath, primaryGroup())) == 0;
+    return ToolProcess::runWaitingForUser(m_pkexec, argumentsFor(helperPath, primaryGroup())) == 0;
 }

@@ -29,5 +29,6 @@ QString AppleScriptAuthorizer::scriptFor(const QString& helperPath) {
 
 bool AppleScriptAuthorizer::authorizeLauncher(const QString& helperPath) {
     // osascript exits non-zero when the dialog is cancelled or the command fails.
-    return ToolProcess::run(m_osascript, {QStringLiteral("-e"), scriptFor(helperPath)}) == 0;
+    return ToolProcess::runWaitingForUser(m_osascript,
+                                          {QStringLiteral("-e"), scriptFor(helperPath)}) == 0;
 }
