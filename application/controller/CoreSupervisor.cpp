@@ -25,7 +25,7 @@ CoreSupervisor::CoreSupervisor(AppPaths paths, QString pkillPath, QObject* paren
 CoreSupervisor::~CoreSupervisor() {
     // Never leave a core behind, even when the owner forgot to disconnect.
     if (m_process)
-        stopCoreProcess(true);
+        stopCoreProcess(false);
 }
 
 ControlResult CoreSupervisor::ensureGeoFiles() const {
@@ -58,7 +58,7 @@ bool CoreSupervisor::createEmptyLog() const {
 }
 
 ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
-    stopCoreProcess(tunEnabled);
+    stopCoreProcess();
 
     const QString& core = m_paths.bundle.coreBinary;
     const QString& helper = m_paths.bundle.helperBinary;
@@ -101,7 +101,7 @@ ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
     return std::nullopt;
 }
 
-void CoreSupervisor::stopCoreProcess(bool tunEnabled) {
+void CoreSupervisor::stopCoreProcess(bool cleanUpOrphans) {
     if (QProcess* process = std::exchange(m_process, nullptr)) {
         QObject::disconnect(process, &QProcess::finished, this, nullptr);
         if (m_processIsLauncher)
@@ -117,7 +117,7 @@ void CoreSupervisor::stopCoreProcess(bool tunEnabled) {
         process->deleteLater();
     }
     m_processIsLauncher = false;
-    if (!tunEnabled)
+    if (cleanUpOrphans)
         cleanupOrphanCore();
 }
 

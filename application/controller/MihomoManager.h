@@ -111,8 +111,11 @@ public:
     void toggleTun(bool enabled);
 
     // --- TUN authorisation ------------------------------------------------------------
-    bool checkCoreSetuid() const;
-    bool authorizeTunCore();
+    // The launcher holds what TUN mode needs and the core beside it is root's alone.
+    bool checkLauncherPrivileges() const;
+    // Asks for an administrator password without blocking the event loop; on success
+    // publishes tunPrivilegedReady from a fresh check.
+    QCoro::Task<TunAuthorization> authorizeTunCore();
 
     // --- settings and configuration --------------------------------------------------------
     void saveConfig();
@@ -161,6 +164,10 @@ private:
     // --- connection control (ConnectionControl.cpp) -----------------------------------------
     // The connect task; `generation` identifies it, disconnect bumps m_connectGeneration.
     QCoro::Task<> runConnectTask(quint64 generation);
+    void startConnectTask();
+    QCoro::Task<> authorizeThenConnect();
+    QCoro::Task<> authorizeThenEnableTun(quint64 request);
+    void applyTunSwitch(bool enabled);
     QCoro::Task<std::optional<ControlError>> waitForControllerReady(quint64 generation);
     bool connectStillWanted(const QPointer<MihomoManager>& self, quint64 generation) const;
     void failConnect(const ControlError& error);
@@ -175,6 +182,8 @@ private:
     quint64 m_connectGeneration = 0;
     bool m_connectRunning = false;
     bool m_awaitingReadiness = false;
+    bool m_authorizing = false;     // the administrator dialog is open
+    quint64 m_tunSwitchRequest = 0; // bumped by every toggleTun
     // --- end of connection control ------------------------------------------------------------
 
     // --- monitoring (Monitoring.cpp) --------------------------------------------------------
