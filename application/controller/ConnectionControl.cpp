@@ -3,7 +3,7 @@
 #include "controller/CoreApi.h"
 #include "controller/CoreSupervisor.h"
 #include "controller/MihomoManager.h"
-#include "system/ToolRun.h"
+#include "controller/ToolRun.h"
 
 #include <QTimer>
 #include <qcoro/qcorotimer.h>

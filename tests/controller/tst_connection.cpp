@@ -5,7 +5,7 @@
 
 #include "config/SettingsStore.h"
 #include "controller/MihomoManager.h"
-#include "platform/AdminAuthorizer.h"
+#include "platform/linux/PkexecAuthorizer.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 #include "TestSupport.h"
 
 #include "controller/MihomoManager.h"
-#include "platform/AdminAuthorizer.h"
+#include "platform/linux/PkexecAuthorizer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "platform/AdminAuthorizer.h"
+#include "platform/linux/PkexecAuthorizer.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "system/ToolRun.h"
+#include "controller/ToolRun.h"
 
-#include "system/Wakeup.h"
+#include "monitoring/Wakeup.h"
 
 #include <QPointer>
 #include <QProcess>
