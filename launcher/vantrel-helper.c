@@ -1,17 +1,31 @@
 /*
- * vantrel-helper: the set-user-ID launcher that runs the proxy core as root in TUN mode.
+ * vantrel-helper: the launcher that runs the proxy core with the privileges TUN mode needs.
  *
  *   vantrel-helper <data_dir> <config_yaml>
  *
- * Becomes fully root, starts "vantrel-core" from its own folder with "-d <data_dir> -f
- * <config_yaml>", and keeps it running for as long as its standard input stays open. End of
- * input stops the core (SIGTERM, then SIGKILL after about 2 s) and ends with 0; a core that
- * ends by itself ends the launcher with 3. SIGTERM and SIGINT are passed on to the core.
+ * Linux: the launcher carries CAP_NET_ADMIN, CAP_NET_RAW and CAP_NET_BIND_SERVICE as file
+ * capabilities and is never root. It starts "vantrel-core" from its own folder as the calling
+ * user, with exactly those three capabilities (effective, permitted, inheritable and ambient)
+ * and nothing else. macOS: the launcher is set-user-ID root and runs the core as root, which
+ * the virtual interface needs there.
  *
- * Exit statuses: 0 core stopped after end of input, 1 failure before the core started,
- * 2 usage, 3 the core ended on its own; the child exits with 127 if the core cannot run.
+ * Before anything starts, the arguments are checked: the data folder must be an absolute path
+ * without links, "." or "..", a folder owned by the caller and not writable by group or others;
+ * the configuration a regular file directly inside it, no link, owned by the caller and not
+ * writable by group or others. The core runs with umask 077, in the data folder, with "-d
+ * <data_dir> -f <config_yaml>", and keeps running for as long as the launcher's standard input
+ * stays open. End of input stops the core (SIGTERM, then SIGKILL after about 2 s) and ends with
+ * 0; a core that ends by itself ends the launcher with 3. SIGTERM and SIGINT are passed on.
+ *
+ * Exit statuses: 0 core stopped after end of input, 1 refused or failed before the core
+ * started (one line on standard error says why), 2 usage, 3 the core ended on its own; the
+ * child exits with 127 if the core cannot run.
  */
+#if defined(__linux__)
+#define _GNU_SOURCE
+#else
 #define _XOPEN_SOURCE 700
+#endif
 
 #include <errno.h>
 #include <fcntl.h>
@@ -19,6 +33,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,6 +43,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#if defined(__linux__)
+#include <linux/capability.h>
+#include <linux/securebits.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#endif
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
 #endif
@@ -44,8 +65,8 @@ enum {
 
 static const char usage_text[] = "Usage: vantrel-helper <data_dir> <config_yaml>\n";
 
-/* The root core must not inherit anything the caller chose: loader variables and the core's
- * own overrides would let any local account steer a root process. */
+/* The core must not inherit anything the caller chose: loader variables and the core's own
+ * overrides would let the caller steer a process that holds network privileges. */
 static char* const core_environment[] = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", NULL};
 
 /* Read by the forwarding handler; -1 while there is no child to signal. */
@@ -78,6 +99,230 @@ static int install_handler(int signo, void (*handler)(int), int flags) {
     sigemptyset(&action.sa_mask);
     return sigaction(signo, &action, NULL);
 }
+
+static void refuse(const char* path, const char* reason) {
+    fprintf(stderr, "vantrel-helper: %s: %s\n", path, reason);
+}
+
+/* Descriptors 0-2 that the caller left closed are opened on /dev/null, so that nothing the
+ * launcher opens later takes their place and reaches the core as its input or output. Every
+ * other inherited descriptor is closed: the core gets none of the caller's. */
+static int settle_descriptors(void) {
+    for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        int opened = open("/dev/null", O_RDWR);
+        if (opened != fd) /* the lowest free number, as the ones below are open */
+            return -1;
+    }
+#if defined(__linux__)
+    if (close_range(3, ~0U, 0) == 0)
+        return 0;
+#endif
+    long limit = sysconf(_SC_OPEN_MAX);
+    if (limit < 0 || limit > 65536)
+        limit = 65536;
+    for (int fd = 3; fd < (int)limit; ++fd)
+        close(fd);
+    return 0;
+}
+
+#if defined(O_PATH)
+/* No read permission needed on the folders, and nothing is read through the descriptor. */
+#define FOLDER_OPEN_FLAGS (O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+#else
+#define FOLDER_OPEN_FLAGS (O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+#endif
+
+static const char* folder_open_error(int error) {
+    if (error == ELOOP || error == EMLINK)
+        return "has a symbolic link in its path";
+    if (error == ENOTDIR)
+        return "is not a directory";
+    return strerror(error);
+}
+
+/* Opens the data folder one component at a time, none of them a link, and accepts it only if
+ * it belongs to the caller and nobody else can write to it. Returns the descriptor, or -1
+ * after a one-line reason on standard error. */
+static int open_data_folder(const char* path, uid_t caller) {
+    char copy[PATH_BUFFER];
+    if (strlen(path) >= sizeof copy) {
+        refuse(path, "path is too long");
+        return -1;
+    }
+    strcpy(copy, path);
+    int fd = open("/", FOLDER_OPEN_FLAGS);
+    if (fd < 0) {
+        refuse("/", strerror(errno));
+        return -1;
+    }
+    char* rest = copy + 1;
+    while (*rest != '\0') {
+        char* name = rest;
+        char* slash = strchr(rest, '/');
+        if (slash != NULL) {
+            *slash = '\0';
+            rest = slash + 1;
+            if (*rest == '\0') /* a trailing separator */
+                name = "";
+        } else {
+            rest += strlen(rest);
+        }
+        if (*name == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+            refuse(path, "is not a plain absolute path (empty, \".\" or \"..\" component)");
+            close(fd);
+            return -1;
+        }
+        int next = openat(fd, name, FOLDER_OPEN_FLAGS);
+        int error = errno;
+        /* O_DIRECTORY reports a link as "not a directory"; name it for what it is. */
+        struct stat entry;
+        if (next < 0 && error == ENOTDIR && fstatat(fd, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(entry.st_mode))
+            error = ELOOP;
+        close(fd);
+        if (next < 0) {
+            refuse(path, folder_open_error(error));
+            return -1;
+        }
+        fd = next;
+    }
+    struct stat info;
+    const char* reason = NULL;
+    if (fstat(fd, &info) < 0)
+        reason = strerror(errno);
+    else if (!S_ISDIR(info.st_mode))
+        reason = "is not a directory";
+    else if (info.st_uid != caller)
+        reason = "is not owned by the caller";
+    else if (info.st_mode & (S_IWGRP | S_IWOTH))
+        reason = "is writable by group or others";
+    if (reason != NULL) {
+        refuse(path, reason);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+/* The configuration must be a file directly inside the data folder, opened from the folder's
+ * descriptor without following a link. Returns 0, or -1 after a one-line reason. */
+static int check_configuration(int folder_fd, const char* folder, const char* path, uid_t caller) {
+    size_t length = strlen(folder);
+    const char* name = path + length + 1;
+    if (strncmp(path, folder, length) != 0 || path[length] != '/' || *name == '\0' ||
+        strchr(name, '/') != NULL || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+        refuse(path, "is not directly inside the data folder");
+        return -1;
+    }
+#if defined(O_PATH)
+    /* Without following a link (O_PATH opens the link itself) and without read permission,
+     * so that the owner check, not the permissions, decides. */
+    int fd = openat(folder_fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+#else
+    /* Non-blocking, so that a FIFO in its place cannot hold the launcher. */
+    int fd = openat(folder_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+#endif
+    if (fd < 0) {
+        refuse(path, errno == ELOOP || errno == EMLINK ? "is a symbolic link" : strerror(errno));
+        return -1;
+    }
+    struct stat info;
+    const char* reason = NULL;
+    if (fstat(fd, &info) < 0)
+        reason = strerror(errno);
+    else if (S_ISLNK(info.st_mode))
+        reason = "is a symbolic link";
+    else if (!S_ISREG(info.st_mode))
+        reason = "is not a regular file";
+    else if (info.st_uid != caller)
+        reason = "is not owned by the caller";
+    else if (info.st_mode & (S_IWGRP | S_IWOTH))
+        reason = "is writable by group or others";
+    close(fd);
+    if (reason != NULL) {
+        refuse(path, reason);
+        return -1;
+    }
+    return 0;
+}
+
+#if defined(__linux__)
+/* Bits 10, 12 and 13: all three lie in the first 32-bit word of a capability set. */
+static const uint32_t tun_capabilities =
+    (1u << CAP_NET_BIND_SERVICE) | (1u << CAP_NET_ADMIN) | (1u << CAP_NET_RAW);
+static const int tun_capability_list[] = {CAP_NET_BIND_SERVICE, CAP_NET_ADMIN, CAP_NET_RAW};
+
+static int capability_call(long number, struct __user_cap_data_struct data[2]) {
+    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    return (int)syscall(number, &header, data);
+}
+
+/* Leaves this process, and through the ambient set the core it executes, with exactly the
+ * three network capabilities and the caller's own user and groups. Returns 0, or -1 after a
+ * one-line reason. */
+static int keep_only_tun_capabilities(void) {
+    uid_t ruid, euid, suid;
+    gid_t rgid, egid, sgid;
+    if (getresuid(&ruid, &euid, &suid) < 0 || getresgid(&rgid, &egid, &sgid) < 0) {
+        perror("vantrel-helper: getresuid");
+        return -1;
+    }
+    /* A set-user-ID or set-group-ID copy would run the core under someone else's identity. */
+    if (euid != ruid || suid != ruid || egid != rgid || sgid != rgid) {
+        fputs("vantrel-helper: must not be set-user-ID or set-group-ID; authorise TUN mode "
+              "again\n",
+              stderr);
+        return -1;
+    }
+    struct __user_cap_data_struct sets[2];
+    memset(sets, 0, sizeof sets);
+    if (capability_call(SYS_capget, sets) < 0) {
+        perror("vantrel-helper: capget");
+        return -1;
+    }
+    if ((sets[0].permitted & tun_capabilities) != tun_capabilities) {
+        fputs("vantrel-helper: not authorised for TUN mode (the network capabilities are "
+              "missing)\n",
+              stderr);
+        return -1;
+    }
+    if (ruid == 0) {
+        /* Executed by root, the core would get every capability back; with NOROOT it keeps
+         * only its ambient set. The bounding set loses the rest as well. */
+        for (int cap = 0; cap < 64; ++cap) {
+            if (cap < 32 && (tun_capabilities & (1u << cap)))
+                continue;
+            if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) < 0 && errno != EINVAL) {
+                perror("vantrel-helper: PR_CAPBSET_DROP");
+                return -1;
+            }
+        }
+        if (prctl(PR_SET_SECUREBITS, SECBIT_NOROOT | SECBIT_NOROOT_LOCKED, 0, 0, 0) < 0) {
+            perror("vantrel-helper: PR_SET_SECUREBITS");
+            return -1;
+        }
+    }
+    memset(sets, 0, sizeof sets);
+    sets[0].effective = sets[0].permitted = sets[0].inheritable = tun_capabilities;
+    if (capability_call(SYS_capset, sets) < 0) {
+        perror("vantrel-helper: capset");
+        return -1;
+    }
+    if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) < 0) {
+        perror("vantrel-helper: PR_CAP_AMBIENT");
+        return -1;
+    }
+    for (size_t i = 0; i < sizeof tun_capability_list / sizeof tun_capability_list[0]; ++i) {
+        if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, tun_capability_list[i], 0, 0) < 0) {
+            perror("vantrel-helper: PR_CAP_AMBIENT");
+            return -1;
+        }
+    }
+    return 0;
+}
+#endif
 
 static int set_fd_flag(int fd, int get, int set, int flag) {
     int flags = fcntl(fd, get);
@@ -215,10 +460,14 @@ static int wait_for_end_of_input(void) {
 }
 
 int main(int argc, char* argv[]) {
+    if (settle_descriptors() < 0)
+        return EXIT_FAILED;
     if (argc != 3 || argv[1][0] != '/' || argv[2][0] != '/') {
         fwrite(usage_text, 1, sizeof usage_text - 1, stderr);
         return EXIT_USAGE;
     }
+    const char* data_dir = argv[1];
+    const char* config = argv[2];
 
     char executable[PATH_BUFFER];
     if (own_path(executable, sizeof executable) < 0) {
@@ -232,6 +481,19 @@ int main(int argc, char* argv[]) {
         return EXIT_FAILED;
     }
 
+    /* The caller is whoever started the launcher: its real user ID. */
+    uid_t caller = getuid();
+    int data_fd = open_data_folder(data_dir, caller);
+    if (data_fd < 0 || check_configuration(data_fd, data_dir, config, caller) < 0)
+        return EXIT_FAILED;
+    int core_fd = open_trusted_core(core_path);
+    if (core_fd < 0)
+        return EXIT_FAILED;
+
+#if defined(__linux__)
+    if (keep_only_tun_capabilities() < 0)
+        return EXIT_FAILED;
+#else
     if (setuid(0) < 0) {
         perror("setuid");
         return EXIT_FAILED;
@@ -240,10 +502,16 @@ int main(int argc, char* argv[]) {
         perror("setuid");
         return EXIT_FAILED;
     }
+#endif
 
-    int core_fd = open_trusted_core(core_path);
-    if (core_fd < 0)
+    /* Whatever the core writes stays the user's alone, and relative paths stay inside the
+     * data folder. */
+    umask(077);
+    if (fchdir(data_fd) < 0) {
+        perror("vantrel-helper: fchdir");
         return EXIT_FAILED;
+    }
+    close(data_fd);
 
     if (pipe(child_pipe) < 0 || set_fd_flag(child_pipe[0], F_GETFD, F_SETFD, FD_CLOEXEC) < 0 ||
         set_fd_flag(child_pipe[1], F_GETFD, F_SETFD, FD_CLOEXEC) < 0 ||

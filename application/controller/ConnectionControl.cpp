@@ -4,6 +4,7 @@
 #include "controller/CoreSupervisor.h"
 #include "controller/MihomoManager.h"
 #include "controller/PortGuard.h"
+#include "controller/ToolRun.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -11,7 +12,6 @@
 #include <qcoro/qcorotimer.h>
 
 #include <chrono>
-#include <sys/stat.h>
 
 namespace {
 
@@ -32,11 +32,28 @@ const QString kTunNeedsAuthorisation =
     QStringLiteral("虚拟网卡（TUN）需要一次管理员授权，或可先关闭 TUN 使用系统代理");
 const QString kTunRefused = QStringLiteral("未授予管理员权限，保持系统代理模式");
 const QString kCoreDied = QStringLiteral("内核意外退出，已断开连接");
+const QString kTunNeedsInstallation =
+    QStringLiteral("开发构建不支持虚拟网卡授权，请安装软件包后使用");
+const QString kNoPkexec = QStringLiteral("未找到 pkexec，无法获取管理员授权");
+
+// What the user reads when TUN mode could not be authorised; `refusal` for a dismissed dialog.
+QString authorizationFailureText(TunAuthorization outcome, const QString& refusal) {
+    switch (outcome) {
+    case TunAuthorization::DevelopmentBuild:
+        return kTunNeedsInstallation;
+    case TunAuthorization::ToolMissing:
+        return kNoPkexec;
+    case TunAuthorization::Granted:
+    case TunAuthorization::Refused:
+        break;
+    }
+    return refusal;
+}
 
 } // namespace
 
 void MihomoManager::initializeAfterConstruction() {
-    setTunPrivilegedReady(checkCoreSetuid());
+    setTunPrivilegedReady(checkLauncherPrivileges());
     if (m_env.platform.loginItem)
         setLaunchAtLoginState(m_env.platform.loginItem->isRegistered());
     if (!m_env.deferStartupChecks)
@@ -66,11 +83,36 @@ void MihomoManager::toggleConnection() {
 
 void MihomoManager::connect() {
     finishStartupChecks(); // never a core of ours started before the orphan is gone
+    const bool needsAuthorisation = m_config.tunEnabled && !checkLauncherPrivileges();
+    if (needsAuthorisation && m_authorizing)
+        return; // the password dialog is open already
     setErrorMessage(QString());
-    if (m_config.tunEnabled && !checkCoreSetuid() && !authorizeTunCore()) {
-        setErrorMessage(kTunNeedsAuthorisation);
+    if (needsAuthorisation) {
+        authorizeThenConnect();
         return;
     }
+    startConnectTask();
+}
+
+QCoro::Task<> MihomoManager::authorizeThenConnect() {
+    QPointer<MihomoManager> self(this);
+    // Busy while the dialog is open; a disconnect meanwhile drops the connect.
+    const quint64 generation = ++m_connectGeneration;
+    m_connectRunning = true;
+    setIsBusy(true);
+    const TunAuthorization outcome = co_await authorizeTunCore();
+    if (!connectStillWanted(self, generation))
+        co_return;
+    m_connectRunning = false;
+    if (outcome != TunAuthorization::Granted) {
+        setIsBusy(false);
+        setErrorMessage(authorizationFailureText(outcome, kTunNeedsAuthorisation));
+        co_return;
+    }
+    startConnectTask();
+}
+
+void MihomoManager::startConnectTask() {
     setIsBusy(true);
     const quint64 generation = ++m_connectGeneration;
     m_connectRunning = true;
@@ -219,14 +261,34 @@ void MihomoManager::disconnect() {
 }
 
 void MihomoManager::toggleTun(bool enabled) {
-    AppConfig changed = m_config;
-    if (enabled && !checkCoreSetuid() && !authorizeTunCore()) {
-        changed.tunEnabled = false;
-        setConfig(changed);
-        saveConfig();
-        setErrorMessage(kTunRefused);
+    if (enabled && !checkLauncherPrivileges()) {
+        if (!m_authorizing)
+            authorizeThenEnableTun(++m_tunSwitchRequest);
         return;
     }
+    // A later switch wins over an authorisation still waiting for the user.
+    ++m_tunSwitchRequest;
+    applyTunSwitch(enabled);
+}
+
+QCoro::Task<> MihomoManager::authorizeThenEnableTun(quint64 request) {
+    QPointer<MihomoManager> self(this);
+    const TunAuthorization outcome = co_await authorizeTunCore();
+    if (!self || request != m_tunSwitchRequest)
+        co_return;
+    if (outcome == TunAuthorization::Granted) {
+        applyTunSwitch(true);
+        co_return;
+    }
+    AppConfig changed = m_config;
+    changed.tunEnabled = false;
+    setConfig(changed);
+    saveConfig();
+    setErrorMessage(authorizationFailureText(outcome, kTunRefused));
+}
+
+void MihomoManager::applyTunSwitch(bool enabled) {
+    AppConfig changed = m_config;
     changed.tunEnabled = enabled;
     setConfig(changed);
     saveConfig();
@@ -246,7 +308,7 @@ void MihomoManager::reconnectAfterPause() {
 }
 
 void MihomoManager::stopCoreProcess() {
-    m_supervisor->stopCoreProcess(m_config.tunEnabled);
+    m_supervisor->stopCoreProcess();
 }
 
 void MihomoManager::cleanupOrphanCore() {
@@ -258,18 +320,31 @@ void MihomoManager::applySystemProxy(bool enabled) {
         proxy->apply(enabled, mixedPort());
 }
 
-bool MihomoManager::checkCoreSetuid() const {
-    struct stat info {};
-    if (::stat(QFile::encodeName(helperBinaryURL()).constData(), &info) != 0)
-        return false;
-    return info.st_uid == 0 && (info.st_mode & S_ISUID) != 0;
+bool MihomoManager::checkLauncherPrivileges() const {
+    const AdminAuthorizer* authorizer = m_env.platform.adminAuthorizer.get();
+    return authorizer && authorizer->launcherReady(m_env.paths.bundle);
 }
 
-bool MihomoManager::authorizeTunCore() {
+QCoro::Task<TunAuthorization> MihomoManager::authorizeTunCore() {
+    QPointer<MihomoManager> self(this);
     AdminAuthorizer* authorizer = m_env.platform.adminAuthorizer.get();
-    if (!authorizer || !authorizer->authorizeLauncher(helperBinaryURL()))
-        return false;
-    const bool ready = checkCoreSetuid();
+    if (!authorizer)
+        co_return TunAuthorization::Refused;
+    const auto prepared = authorizer->command(m_env.paths.bundle);
+    if (const auto* early = std::get_if<TunAuthorization>(&prepared))
+        co_return *early;
+    const auto& command = std::get<AuthorizationCommand>(prepared);
+    m_authorizing = true;
+    const std::optional<int> status =
+        co_await runToolAsync(this, command.program, command.arguments);
+    if (!self) // the dialog's process went with the controller
+        co_return TunAuthorization::Refused;
+    m_authorizing = false;
+    const TunAuthorization outcome = authorizer->outcome(status);
+    if (outcome != TunAuthorization::Granted)
+        co_return outcome;
+    // A command that ran but left the launcher without its privilege counts as refused.
+    const bool ready = checkLauncherPrivileges();
     setTunPrivilegedReady(ready);
-    return ready;
+    co_return ready ? TunAuthorization::Granted : TunAuthorization::Refused;
 }

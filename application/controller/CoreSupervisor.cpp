@@ -29,7 +29,7 @@ CoreSupervisor::CoreSupervisor(AppPaths paths, QString pkillPath, QObject* paren
 CoreSupervisor::~CoreSupervisor() {
     // Never leave a core behind, even when the owner forgot to disconnect.
     if (m_process)
-        stopCoreProcess(true);
+        stopCoreProcess(false);
 }
 
 ControlResult CoreSupervisor::checkDataFolder() const {
@@ -67,7 +67,7 @@ bool CoreSupervisor::createEmptyLog() const {
 }
 
 ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
-    stopCoreProcess(tunEnabled);
+    stopCoreProcess();
 
     const QString& core = m_paths.bundle.coreBinary;
     const QString& helper = m_paths.bundle.helperBinary;
@@ -115,7 +115,7 @@ ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
     return std::nullopt;
 }
 
-void CoreSupervisor::stopCoreProcess(bool tunEnabled) {
+void CoreSupervisor::stopCoreProcess(bool cleanUpOrphans) {
     if (QProcess* process = std::exchange(m_process, nullptr)) {
         QObject::disconnect(process, &QProcess::finished, this, nullptr);
         if (m_processIsLauncher)
@@ -137,7 +137,7 @@ void CoreSupervisor::stopCoreProcess(bool tunEnabled) {
         ::kill(-pid_t(group), SIGKILL);
         ChildProcessSetup::untrackGroup(group);
     }
-    if (!tunEnabled)
+    if (cleanUpOrphans)
         cleanupOrphanCore();
 }
 

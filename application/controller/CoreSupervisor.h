@@ -30,9 +30,9 @@ public:
     // Stops any earlier process, then starts the core or, in TUN mode, the launcher with a
     // pipe as its standard input. Output and error go to a fresh "core.log".
     ControlResult startCoreProcess(bool tunEnabled);
-    // Closes the launcher's pipe, terminates the process and waits for it; then, unless in TUN
-    // mode, the orphan clean-up.
-    void stopCoreProcess(bool tunEnabled);
+    // Closes the launcher's pipe, terminates the process and waits for it; then the orphan
+    // clean-up, which reaches a core left behind by a launcher too (it runs as this user).
+    void stopCoreProcess(bool cleanUpOrphans = true);
     // Terminates every process of this user that runs a core on our data folder.
     void cleanupOrphanCore() const;
 

@@ -116,8 +116,11 @@ public:
     void toggleTun(bool enabled);
 
     // --- TUN authorisation ------------------------------------------------------------
-    bool checkCoreSetuid() const;
-    bool authorizeTunCore();
+    // The launcher holds what TUN mode needs and the core beside it is root's alone.
+    bool checkLauncherPrivileges() const;
+    // Asks for an administrator password without blocking the event loop; on success
+    // publishes tunPrivilegedReady from a fresh check.
+    QCoro::Task<TunAuthorization> authorizeTunCore();
 
     // --- settings and configuration --------------------------------------------------------
     void saveConfig();
@@ -169,6 +172,10 @@ private:
     // --- connection control (ConnectionControl.cpp) -----------------------------------------
     // The connect task; `generation` identifies it, disconnect bumps m_connectGeneration.
     QCoro::Task<> runConnectTask(quint64 generation);
+    void startConnectTask();
+    QCoro::Task<> authorizeThenConnect();
+    QCoro::Task<> authorizeThenEnableTun(quint64 request);
+    void applyTunSwitch(bool enabled);
     // Polls the controller until it answers and both ports are held by our core.
     QCoro::Task<std::optional<ControlError>> waitForControllerReady(quint64 generation,
                                                                     PortGuard ports);
@@ -188,6 +195,8 @@ private:
     bool m_connectRunning = false;
     bool m_startupChecksDone = false;
     bool m_awaitingReadiness = false;
+    bool m_authorizing = false;     // the administrator dialog is open
+    quint64 m_tunSwitchRequest = 0; // bumped by every toggleTun
     // --- end of connection control ------------------------------------------------------------
 
     // --- monitoring (Monitoring.cpp) --------------------------------------------------------

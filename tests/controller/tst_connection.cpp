@@ -1,13 +1,16 @@
 // Connect, disconnect, the TUN switch and start-up recovery, with real processes: the
 // development core (or tiny script cores), the real launcher, real pkill and HTTP on 127.0.0.1.
 #include "TestBundle.h"
+#include "TestSupport.h"
 
 #include "config/SettingsStore.h"
 #include "controller/MihomoManager.h"
+#include "platform/linux/PkexecAuthorizer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -183,6 +186,17 @@ private slots:
         QCOMPARE(bundle.proxiesPointHere(), !tun);
         QVERIFY(bundle.pkexecCalls().isEmpty());
         QVERIFY(coreGet(bundle, QStringLiteral("/version")).contains(QStringLiteral("version")));
+        if (tun) {
+            // The caller's identity (root here) and the three network capabilities, nothing
+            // else: bits 10, 12 and 13.
+            const qint64 core = bundle.corePids().first();
+            for (const char* set : {"CapEff", "CapPrm", "CapInh", "CapAmb", "CapBnd"})
+                QCOMPARE(TestSupport::processStatus(core, QLatin1String(set)),
+                         QStringLiteral("0000000000003400"));
+            const QString uid = QString::number(getuid());
+            QCOMPARE(TestSupport::processStatus(core, QStringLiteral("Uid")),
+                     QStringList(4, uid).join(QLatin1Char(' ')));
+        }
 
         manager->toggleConnection();
         QVERIFY(!manager->isConnected());
@@ -261,10 +275,9 @@ private slots:
         if (failure == QLatin1String("core missing")) {
             QVERIFY(QFile::remove(bundle.layout().coreBinary));
         } else if (failure == QLatin1String("launcher not executable")) {
-            // Authorised (root, set-user-ID) yet not executable.
+            // Authorised (root, the capabilities) yet not executable.
             QVERIFY(bundle.setHelperAuthorised(true));
-            QCOMPARE(::chmod(QFile::encodeName(bundle.layout().helperBinary).constData(), 04600),
-                     0);
+            QCOMPARE(::chmod(QFile::encodeName(bundle.layout().helperBinary).constData(), 0600), 0);
             tun = true;
         } else if (failure == QLatin1String("core exits")) {
             bundle.useScriptCore(QStringLiteral("exit 1"));
@@ -472,43 +485,73 @@ private slots:
     }
 
     void launcherCheck_data() {
-        QTest::addColumn<uint>("mode");
-        QTest::addColumn<uint>("owner");
+        QTest::addColumn<QString>("setUp");
         QTest::addColumn<bool>("authorised");
-        QTest::newRow("root 4755") << 04755u << 0u << true;
-        QTest::newRow("root 4700: only owner and set-user-ID count") << 04700u << 0u << true;
-        QTest::newRow("root 0755") << 0755u << 0u << false;
-        QTest::newRow("other owner 4755") << 04755u << 65534u << false;
+        QTest::newRow("capabilities, root's core") << "authorised" << true;
+        QTest::newRow("no capabilities") << "plain" << false;
+        QTest::newRow("capabilities, core owned by nobody") << "core owned by nobody" << false;
+        QTest::newRow("capabilities, core writable by group") << "core 0775" << false;
+        QTest::newRow("capabilities, launcher set-user-ID") << "launcher 4750" << false;
+        QTest::newRow("capabilities, launcher owned by nobody") << "launcher nobody" << false;
+        QTest::newRow("a fourth capability") << "extra capability" << false;
+        QTest::newRow("set-user-ID root without capabilities") << "setuid only" << false;
     }
     void launcherCheck() {
-        QFETCH(uint, mode);
-        QFETCH(uint, owner);
+        QFETCH(QString, setUp);
         QFETCH(bool, authorised);
         TestBundle bundle;
         const QByteArray helper = QFile::encodeName(bundle.layout().helperBinary);
-        QCOMPARE(::chown(helper.constData(), owner, 0), 0);
-        QCOMPARE(::chmod(helper.constData(), mode), 0); // after chown, which clears the bit
+        const QByteArray core = QFile::encodeName(bundle.layout().coreBinary);
+        QVERIFY(bundle.setHelperAuthorised(setUp != QLatin1String("plain") &&
+                                           setUp != QLatin1String("setuid only")));
+        if (setUp == QLatin1String("core owned by nobody"))
+            QCOMPARE(::chown(core.constData(), 65534, 65534), 0);
+        if (setUp == QLatin1String("core 0775"))
+            QCOMPARE(::chmod(core.constData(), 0775), 0);
+        if (setUp == QLatin1String("launcher 4750"))
+            QCOMPARE(::chmod(helper.constData(), 04750), 0);
+        if (setUp == QLatin1String("launcher nobody")) {
+            QCOMPARE(::chown(helper.constData(), 65534, 65534), 0);
+            QVERIFY(TestSupport::setTunCapabilities(bundle.layout().helperBinary));
+        }
+        if (setUp == QLatin1String("extra capability")) {
+            QProcess setcap;
+            setcap.start(QStringLiteral("/usr/sbin/setcap"),
+                         {QStringLiteral("cap_net_admin,cap_net_raw,cap_net_bind_service,"
+                                         "cap_sys_admin+p"),
+                          bundle.layout().helperBinary});
+            QVERIFY(setcap.waitForFinished() && setcap.exitCode() == 0);
+        }
+        if (setUp == QLatin1String("setuid only")) {
+            QCOMPARE(::chown(helper.constData(), 0, 0), 0);
+            QCOMPARE(::chmod(helper.constData(), 04755), 0);
+        }
         const MihomoManager manager(bundle.environment());
         QCOMPARE(manager.tunPrivilegedReady(), authorised);
-        QCOMPARE(manager.checkCoreSetuid(), authorised);
+        QCOMPARE(manager.checkLauncherPrivileges(), authorised);
         QVERIFY(QFile::remove(bundle.layout().helperBinary));
-        QVERIFY(!manager.checkCoreSetuid());
+        QVERIFY(!manager.checkLauncherPrivileges());
     }
 
     void refusedAuthorisation() {
-        TestBundle bundle;
+        TestBundle bundle(QStringLiteral("data"), TestBundle::Placement::Installed);
         QVERIFY(bundle.setHelperAuthorised(false));
         bundle.setPkexecExitCode(126);
         auto manager = makeManager(bundle, true);
         QVERIFY(!manager->tunPrivilegedReady());
 
         manager->connect();
-        QCOMPARE(manager->errorMessage(),
-                 QStringLiteral("虚拟网卡（TUN）需要一次管理员授权，或可先关闭 TUN 使用系统代理"));
+        QVERIFY(manager->isBusy()); // while the dialog is open
+        QTRY_COMPARE_WITH_TIMEOUT(
+            manager->errorMessage(),
+            QStringLiteral("虚拟网卡（TUN）需要一次管理员授权，或可先关闭 TUN 使用系统代理"),
+            kConnectTimeoutMs);
         QVERIFY(!manager->isBusy());
         QCOMPARE(manager->statusMessage(), kDisconnected);
-        QCOMPARE(bundle.pkexecCalls().size(), 1);
-        QVERIFY(bundle.pkexecCalls().at(0).contains(bundle.layout().helperBinary));
+        // pkexec runs the installed script and nothing else: no path of ours, no shell text.
+        QCOMPARE(bundle.pkexecCalls(),
+                 QList<QStringList>{{QFileInfo(bundle.layout().helperBinary).absolutePath() +
+                                     QStringLiteral("/vantrel-authorize")}});
 
         // Refused while connected in system-proxy mode: the connection stays, TUN is saved off.
         AppConfig config = manager->config();
@@ -518,7 +561,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
         const auto pids = bundle.corePids();
         manager->toggleTun(true);
-        QCOMPARE(manager->errorMessage(), QStringLiteral("未授予管理员权限，保持系统代理模式"));
+        QTRY_COMPARE_WITH_TIMEOUT(manager->errorMessage(),
+                                  QStringLiteral("未授予管理员权限，保持系统代理模式"),
+                                  kConnectTimeoutMs);
         QVERIFY(!manager->config().tunEnabled);
         QVERIFY(manager->isConnected());
         QCOMPARE(bundle.corePids(), pids);
@@ -527,30 +572,95 @@ private slots:
         manager->disconnect();
     }
 
+    void authorisationFailureTexts_data() {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<bool>("fromSwitch");
+        QTest::addColumn<QString>("expected");
+        const QString devBuild = QStringLiteral("开发构建不支持虚拟网卡授权，请安装软件包后使用");
+        const QString noPkexec = QStringLiteral("未找到 pkexec，无法获取管理员授权");
+        QTest::newRow("development build, connect") << "dev" << false << devBuild;
+        QTest::newRow("development build, switch") << "dev" << true << devBuild;
+        QTest::newRow("no pkexec, connect") << "no pkexec" << false << noPkexec;
+        QTest::newRow("no pkexec, switch") << "no pkexec" << true << noPkexec;
+    }
+    void authorisationFailureTexts() {
+        QFETCH(QString, cause);
+        QFETCH(bool, fromSwitch);
+        QFETCH(QString, expected);
+        const bool dev = cause == QLatin1String("dev");
+        TestBundle bundle(QStringLiteral("data"), dev ? TestBundle::Placement::Temporary
+                                                      : TestBundle::Placement::Installed);
+        bundle.setPkexecExitCode(0);
+        if (!dev)
+            QVERIFY(QFile::remove(bundle.toolsDir() + QStringLiteral("/pkexec")));
+        auto manager = makeManager(bundle, !fromSwitch);
+        if (fromSwitch)
+            manager->toggleTun(true);
+        else
+            manager->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(manager->errorMessage(), expected, kConnectTimeoutMs);
+        QVERIFY(!manager->isBusy());
+        QVERIFY(!manager->isConnected());
+        QVERIFY(!manager->tunPrivilegedReady());
+        QCOMPARE(manager->config().tunEnabled, !fromSwitch);
+        QVERIFY(bundle.pkexecCalls().isEmpty());
+        QVERIFY(!PkexecAuthorizer::launcherHasTunCapabilities(bundle.layout().helperBinary));
+    }
+
     void grantedAuthorisationConnectsInTun() {
-        TestBundle bundle;
+        TestBundle bundle(QStringLiteral("data"), TestBundle::Placement::Installed);
         QVERIFY(bundle.setHelperAuthorised(false));
-        bundle.setPkexecExitCode(0); // runs the root command for real (the tests run as root)
+        bundle.setPkexecExitCode(0); // runs the root script for real (the tests run as root)
         auto manager = makeManager(bundle, true);
         manager->connect();
+        QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
         QCOMPARE(bundle.pkexecCalls().size(), 1);
         QVERIFY(manager->tunPrivilegedReady());
-        QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
         QCOMPARE(manager->statusMessage(), kTunConnected);
+        const QFileInfo helper(bundle.layout().helperBinary);
+        QCOMPARE(helper.ownerId(), 0u);
+        QCOMPARE(helper.groupId(), uint(getgid()));
+        QVERIFY(PkexecAuthorizer::launcherHasTunCapabilities(bundle.layout().helperBinary));
         manager->disconnect();
         manager->connect(); // authorised now: no second prompt
         QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
         QCOMPARE(bundle.pkexecCalls().size(), 1);
         manager->disconnect();
+
+        // An upgrade replaced the launcher (root's, without capabilities): the next connect
+        // asks again instead of failing.
+        QVERIFY(QFile::remove(bundle.layout().helperBinary));
+        QVERIFY(QFile::copy(TestSupport::stagedHelper(), bundle.layout().helperBinary));
+        QVERIFY(!manager->checkLauncherPrivileges());
+        manager->connect();
+        QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
+        QCOMPARE(bundle.pkexecCalls().size(), 2);
+        manager->disconnect();
+
+        // A core that is no longer root's alone is no installation to authorise: the user
+        // reads why, instead of every connect failing at the launcher.
+        QCOMPARE(::chown(QFile::encodeName(bundle.layout().coreBinary).constData(), 65534, 65534),
+                 0);
+        QVERIFY(!manager->checkLauncherPrivileges());
+        manager->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(manager->errorMessage(),
+                                  QStringLiteral("开发构建不支持虚拟网卡授权，请安装软件包后使用"),
+                                  kConnectTimeoutMs);
+        QVERIFY(!manager->isConnected());
+        QCOMPARE(bundle.pkexecCalls().size(), 2);
     }
 
     void coreKilledWhileConnected_data() {
         QTest::addColumn<bool>("tun");
-        QTest::newRow("system proxy") << false;
-        QTest::newRow("tun") << true;
+        QTest::addColumn<bool>("killLauncher");
+        QTest::newRow("system proxy") << false << false;
+        QTest::newRow("tun") << true << false;
+        // The core it leaves behind runs as this user: the clean-up stops it.
+        QTest::newRow("tun, launcher killed") << true << true;
     }
     void coreKilledWhileConnected() {
         QFETCH(bool, tun);
+        QFETCH(bool, killLauncher);
         TestBundle bundle;
         QVERIFY(bundle.setHelperAuthorised(true));
         auto manager = makeManager(bundle, tun);
@@ -558,12 +668,23 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
         const auto pids = bundle.corePids();
         QCOMPARE(pids.size(), 1);
-        QCOMPARE(::kill(pid_t(pids.first()), SIGKILL), 0);
+        qint64 victim = pids.first();
+        if (killLauncher) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(victim));
+            QVERIFY(stat.open(QIODevice::ReadOnly));
+            const QByteArray fields = stat.readAll();
+            victim = fields.mid(fields.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+            QVERIFY(victim > 1);
+        }
+        QCOMPARE(::kill(pid_t(victim), SIGKILL), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!manager->isConnected(), 10'000);
         QCOMPARE(manager->errorMessage(), QStringLiteral("内核意外退出，已断开连接"));
         QCOMPARE(manager->statusMessage(), kDisconnected);
         QCOMPARE(proxyMode(bundle), QStringLiteral("'none'"));
-        QVERIFY(bundle.corePids().isEmpty());
+        if (killLauncher) // pkill's SIGTERM takes a moment to end it
+            QTRY_VERIFY_WITH_TIMEOUT(bundle.corePids().isEmpty(), 5000);
+        else
+            QVERIFY(bundle.corePids().isEmpty());
     }
 
     // A core that forks a child which ignores SIGTERM: however the core ends, the child ends

@@ -42,6 +42,8 @@
 #include <unistd.h>
 
 using Calls = QList<QStringList>;
+Q_DECLARE_METATYPE(std::optional<int>)
+Q_DECLARE_METATYPE(TunAuthorization)
 using Answers = QList<QPair<QStringList, QByteArray>>;
 Q_DECLARE_METATYPE(InterfaceAddress)
 
@@ -95,10 +97,6 @@ Calls kdeOff(const QString& tool) {
     return {kdeKey(tool, "ProxyType") << "0"};
 }
 
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
-}
 } // namespace
 
 class PlatformTest : public QObject {
@@ -127,6 +125,8 @@ private slots:
     void appleScriptOutcome();
     void pkexecAuthorizes_data();
     void pkexecAuthorizes();
+    void pkexecOutcome_data();
+    void pkexecOutcome();
 
     // --- login items ---
     void launchAgentText();
@@ -366,88 +366,114 @@ void PlatformTest::hungToolsAreKilled() {
 // ---------------------------------------------------------------------------------------------
 
 void PlatformTest::appleScriptEscapesPath() {
-    // The shell word is escaped first, then the whole command for the AppleScript string.
-    QCOMPARE(AppleScriptAuthorizer::scriptFor(R"(/Apps/it's "x"\y/vantrel-helper)"),
-             QString(R"(do shell script "chown root:wheel '/Apps/it'\\''s \"x\"\\y/vantrel-helper')"
-                     R"( && chmod 4755 '/Apps/it'\\''s \"x\"\\y/vantrel-helper'")"
-                     R"( with administrator privileges)"));
+    // The shell words are escaped first, then the whole command for the AppleScript string.
+    const QString folder = "/Apps/it's \"x\"\\y/";
+    // '/Apps/it'\''s "x"\y/ as a shell word, inside an AppleScript string.
+    const QString word = "'/Apps/it'\\\\''s \\\"x\\\"\\\\y/";
+    QCOMPARE(AppleScriptAuthorizer::scriptFor(folder + "vantrel-helper", folder + "vantrel-core"),
+             "do shell script \"chown root:wheel " + word + "vantrel-core' && chmod go-w " + word +
+                 "vantrel-core' && chown root:wheel " + word + "vantrel-helper' && chmod 4755 " +
+                 word + "vantrel-helper'\" with administrator privileges");
 }
 
 void PlatformTest::appleScriptOutcome_data() {
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<bool>("authorized");
-    QTest::newRow("confirmed") << 0 << true;
-    QTest::newRow("cancelled") << 1 << false;
+    QTest::addColumn<std::optional<int>>("exitStatus");
+    QTest::addColumn<TunAuthorization>("outcome");
+    QTest::newRow("confirmed") << std::optional<int>(0) << TunAuthorization::Granted;
+    QTest::newRow("cancelled") << std::optional<int>(1) << TunAuthorization::Refused;
+    QTest::newRow("crashed") << std::optional<int>() << TunAuthorization::Refused;
 }
 
 void PlatformTest::appleScriptOutcome() {
-    QFETCH(int, exitCode);
-    QFETCH(bool, authorized);
+    QFETCH(std::optional<int>, exitStatus);
+    QFETCH(TunAuthorization, outcome);
     FakeTools tools;
-    AppleScriptAuthorizer authorizer(tools.add("osascript", exitCode));
-    QCOMPARE(authorizer.authorizeLauncher("/A b/vantrel-helper"), authorized);
-    const Calls expected = {
-        {"osascript", "-e", AppleScriptAuthorizer::scriptFor("/A b/vantrel-helper")}};
-    QCOMPARE(tools.calls(), expected);
+    const BundleLayout bundle = BundleLayout::macLayout("/A b.app/Contents/MacOS/VantrelVPN");
+    AppleScriptAuthorizer authorizer(tools.add("osascript"));
+    const auto command = std::get<AuthorizationCommand>(authorizer.command(bundle));
+    QCOMPARE(command.program, tools.folder() + "/osascript");
+    QCOMPARE(command.arguments, (QStringList{"-e", AppleScriptAuthorizer::scriptFor(
+                                                       bundle.helperBinary, bundle.coreBinary)}));
+    QCOMPARE(authorizer.outcome(exitStatus), outcome);
+    QCOMPARE(std::get<TunAuthorization>(
+                 AppleScriptAuthorizer(tools.folder() + "/missing").command(bundle)),
+             TunAuthorization::ToolMissing);
 }
 
 void PlatformTest::pkexecAuthorizes_data() {
-    QTest::addColumn<QString>("launcherKind");
-    QTest::addColumn<int>("pkexecExit"); // -1: the fake runs the command as a real pkexec would
-    QTest::addColumn<bool>("needsRoot");
-    QTest::addColumn<bool>("authorized");
-    QTest::newRow("regular file") << "file" << -1 << true << true;
-    QTest::newRow("launcher is a link") << "link" << -1 << false << false;
-    QTest::newRow("core missing") << "no core" << -1 << false << false;
-    QTest::newRow("dialog dismissed") << "file" << 126 << false << false;
+    QTest::addColumn<QString>("setUp");
+    QTest::addColumn<bool>("commandReady"); // otherwise the early outcome below
+    QTest::addColumn<TunAuthorization>("early");
+    QTest::newRow("installed bundle") << "none" << true << TunAuthorization::Granted;
+    QTest::newRow("folder above writable by others")
+        << "folder 0777" << false << TunAuthorization::DevelopmentBuild;
+    QTest::newRow("core owned by nobody")
+        << "core nobody" << false << TunAuthorization::DevelopmentBuild;
+    QTest::newRow("script missing") << "no script" << false << TunAuthorization::DevelopmentBuild;
+    QTest::newRow("launcher is a link")
+        << "launcher link" << false << TunAuthorization::DevelopmentBuild;
+    QTest::newRow("pkexec missing") << "no pkexec" << false << TunAuthorization::ToolMissing;
 }
 
 void PlatformTest::pkexecAuthorizes() {
-    QFETCH(QString, launcherKind);
-    QFETCH(int, pkexecExit);
-    QFETCH(bool, needsRoot);
-    QFETCH(bool, authorized);
-    if (needsRoot && geteuid() != 0)
-        QSKIP("changing the owner to root needs root");
-
-    QTemporaryDir bundle;
-    const QString folder = bundle.path() + "/it's a \"bundle\" $(x)";
-    QVERIFY(QDir().mkpath(folder));
-    const QString launcher = folder + "/vantrel-helper";
-    const QString core = folder + "/vantrel-core";
-    if (launcherKind != "no core")
-        TestSupport::writeScript(core, "#!/bin/sh\n");
-    if (launcherKind == "link") {
-        TestSupport::writeScript(folder + "/real-helper", "#!/bin/sh\n");
-        QVERIFY(QFile::link(folder + "/real-helper", launcher));
-    } else {
-        TestSupport::writeScript(launcher, "#!/bin/sh\n");
+    QFETCH(QString, setUp);
+    QFETCH(bool, commandReady);
+    QFETCH(TunAuthorization, early);
+    if (geteuid() != 0)
+        QSKIP("an installed bundle is root's: needs root");
+    // Below the build tree, which is root's alone like an installation.
+    QTemporaryDir root(TestSupport::installedBase() + "/vantrel-platform-XXXXXX");
+    QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 0755) == 0);
+    const BundleLayout bundle = BundleLayout::linuxLayout(root.path() + "/bin/vantrel-vpn");
+    TestSupport::writeScript(bundle.coreBinary, "#!/bin/sh\n");
+    TestSupport::writeScript(PkexecAuthorizer::scriptPath(bundle), "#!/bin/sh\n");
+    TestSupport::writeScript(bundle.helperBinary, "#!/bin/sh\n");
+    const QByteArray top = QFile::encodeName(root.path());
+    if (setUp == "folder 0777")
+        QCOMPARE(::chmod(top.constData(), 0777), 0);
+    if (setUp == "core nobody")
+        QCOMPARE(::chown(QFile::encodeName(bundle.coreBinary).constData(), 65534, 65534), 0);
+    if (setUp == "no script")
+        QVERIFY(QFile::remove(PkexecAuthorizer::scriptPath(bundle)));
+    if (setUp == "launcher link") {
+        QVERIFY(QFile::rename(bundle.helperBinary, bundle.helperBinary + "-real"));
+        QVERIFY(QFile::link(bundle.helperBinary + "-real", bundle.helperBinary));
     }
-
     FakeTools tools;
-    const QString pkexec =
-        pkexecExit < 0 ? tools.add("pkexec", 0, "exec \"$@\"") : tools.add("pkexec", pkexecExit);
-    PkexecAuthorizer authorizer(pkexec);
-    QCOMPARE(authorizer.authorizeLauncher(launcher), authorized);
+    const QString pkexec = setUp == "no pkexec" ? tools.folder() + "/pkexec" : tools.add("pkexec");
+    const PkexecAuthorizer authorizer(pkexec);
+    QCOMPARE(PkexecAuthorizer::isInstalledBundle(bundle),
+             commandReady || early == TunAuthorization::ToolMissing);
 
-    // The path travels as one positional argument; the command text is fixed.
-    const QString group = PkexecAuthorizer::primaryGroup();
-    const Calls expected = {
-        {"pkexec", "/bin/sh", "-c", PkexecAuthorizer::rootScript(), "sh", launcher, group}};
-    QCOMPARE(tools.calls(), expected);
-    QVERIFY(!PkexecAuthorizer::rootScript().contains(folder));
-
-    const QFileInfo launcherInfo(launcher);
-    if (authorized) {
-        QCOMPARE(modeOf(launcher) & 07777, mode_t(04750));
-        QCOMPARE(launcherInfo.ownerId(), 0u);
-        QCOMPARE(launcherInfo.groupId(), uint(getgid()));
-        QCOMPARE(modeOf(core) & 07777, mode_t(0755));
-        QCOMPARE(QFileInfo(core).ownerId(), 0u);
-        QCOMPARE(QFileInfo(core).groupId(), 0u);
-    } else {
-        QVERIFY(!(modeOf(launcherInfo.canonicalFilePath()) & S_ISUID));
+    const auto command = authorizer.command(bundle);
+    if (!commandReady) {
+        QCOMPARE(std::get<TunAuthorization>(command), early);
+        return;
     }
+    // pkexec runs the installed script and nothing else: no path or shell text of ours.
+    const auto& run = std::get<AuthorizationCommand>(command);
+    QCOMPARE(run.program, pkexec);
+    QCOMPARE(run.arguments, QStringList{root.path() + "/libexec/vantrel-vpn/vantrel-authorize"});
+}
+
+void PlatformTest::pkexecOutcome_data() {
+    QTest::addColumn<std::optional<int>>("exitStatus");
+    QTest::addColumn<TunAuthorization>("outcome");
+    QTest::newRow("authorised") << std::optional<int>(0) << TunAuthorization::Granted;
+    QTest::newRow("dialog dismissed") << std::optional<int>(126) << TunAuthorization::Refused;
+    QTest::newRow("not authorised") << std::optional<int>(127) << TunAuthorization::Refused;
+    QTest::newRow("script failed") << std::optional<int>(1) << TunAuthorization::Refused;
+    QTest::newRow("launcher not a regular file")
+        << std::optional<int>(4) << TunAuthorization::Refused;
+    QTest::newRow("not an installed bundle")
+        << std::optional<int>(3) << TunAuthorization::DevelopmentBuild;
+    QTest::newRow("crashed") << std::optional<int>() << TunAuthorization::Refused;
+}
+
+void PlatformTest::pkexecOutcome() {
+    QFETCH(std::optional<int>, exitStatus);
+    QFETCH(TunAuthorization, outcome);
+    QCOMPARE(PkexecAuthorizer().outcome(exitStatus), outcome);
 }
 
 // ---------------------------------------------------------------------------------------------

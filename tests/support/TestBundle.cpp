@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -40,9 +41,21 @@ QString stateKey(const QString& schema, const QString& key) {
 
 } // namespace
 
-TestBundle::TestBundle(const QString& dataParent) : m_dataParent(dataParent) {
+namespace {
+QString bundleTemplate(TestBundle::Placement placement) {
+    const QString base = placement == TestBundle::Placement::Installed
+                             ? TestSupport::installedBase()
+                             : QDir::tempPath();
+    return base + QStringLiteral("/vantrel-bundle-XXXXXX");
+}
+} // namespace
+
+TestBundle::TestBundle(const QString& dataParent, Placement placement)
+    : m_dir(bundleTemplate(placement)), m_dataParent(dataParent) {
     if (!m_dir.isValid())
         return;
+    // Reachable by an unprivileged user too, as an installed bundle is.
+    ::chmod(QFile::encodeName(root()).constData(), 0755);
     m_layout = BundleLayout::linuxLayout(root() + QStringLiteral("/bin/vantrel-vpn"));
     QDir().mkpath(QFileInfo(m_layout.coreBinary).absolutePath());
     QDir().mkpath(m_layout.resourcesDir);
@@ -55,6 +68,10 @@ TestBundle::TestBundle(const QString& dataParent) : m_dataParent(dataParent) {
 
     bool ok = copyExecutable(TestSupport::stagedCore(), m_layout.coreBinary);
     ok = copyExecutable(TestSupport::stagedHelper(), m_layout.helperBinary) && ok;
+    ok = copyExecutable(TestSupport::stagedAuthorizeScript(),
+                        QFileInfo(m_layout.helperBinary).absolutePath() +
+                            QStringLiteral("/vantrel-authorize")) &&
+         ok;
 
     TestSupport::writeScript(toolsDir() + QStringLiteral("/gsettings"), QStringLiteral(R"(#!/bin/sh
 printf '%s\n' "$*" >> '%1/gsettings.log'
@@ -113,14 +130,18 @@ void TestBundle::useScriptCore(const QString& body) {
 
 bool TestBundle::setHelperAuthorised(bool authorised) {
     const QByteArray path = QFile::encodeName(m_layout.helperBinary);
-    if (!authorised)
+    if (!authorised) {
+        ::removexattr(path.constData(), "security.capability");
         return ::chmod(path.constData(), 0755) == 0;
-    return ::chown(path.constData(), 0, getgid()) == 0 && ::chmod(path.constData(), 04750) == 0;
+    }
+    return ::chown(path.constData(), 0, getgid()) == 0 && ::chmod(path.constData(), 0750) == 0 &&
+           TestSupport::setTunCapabilities(m_layout.helperBinary);
 }
 
 void TestBundle::setPkexecExitCode(int code) {
     // Keeps each call's arguments exactly, one file each in calls/<n>/<i>; exit 0 runs them.
-    const QString run = code == 0 ? QStringLiteral("\"$@\"") : QStringLiteral("exit %1").arg(code);
+    const QString run = code == 0 ? QStringLiteral("PKEXEC_UID=$(id -u) exec \"$@\"")
+                                  : QStringLiteral("exit %1").arg(code);
     TestSupport::writeScript(toolsDir() + QStringLiteral("/pkexec"), QStringLiteral(R"sh(#!/bin/sh
 calls='%1/pkexec-calls'
 mkdir -p "$calls"

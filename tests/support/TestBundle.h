@@ -14,7 +14,12 @@ class TestBundle {
 public:
     // `dataParent`: the folder (below the temporary root) that holds the data folder
     // "VantrelVPN"; tests of path handling give it awkward characters.
-    explicit TestBundle(const QString& dataParent = QStringLiteral("data"));
+    // `Installed` places it below TestSupport::installedBase(), so that the authorisation
+    // script takes it for an installation; otherwise it lies in the temporary folder, as a
+    // development build would.
+    enum class Placement { Temporary, Installed };
+    explicit TestBundle(const QString& dataParent = QStringLiteral("data"),
+                        Placement placement = Placement::Temporary);
 
     bool isValid() const { return m_valid; }
     QString root() const { return m_dir.path(); }
@@ -30,9 +35,11 @@ public:
 
     // Replaces vantrel-core by a shell script with this body (after "#!/bin/sh").
     void useScriptCore(const QString& body);
-    // Root owner with mode 4750 (authorised) or a plain 0755 copy; needs root for true.
+    // As the authorisation script leaves it (root:<our group>, mode 0750, the three network
+    // file capabilities) or a plain 0755 copy; needs root for true.
     bool setHelperAuthorised(bool authorised);
-    // The fake pkexec exits with this code; 0 runs the requested root command for real.
+    // The fake pkexec exits with this code; 0 runs the requested root command for real, as
+    // a real pkexec would, with PKEXEC_UID set to ours.
     void setPkexecExitCode(int code);
     QList<QStringList> pkexecCalls() const;
 
