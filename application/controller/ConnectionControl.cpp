@@ -3,6 +3,7 @@
 #include "controller/CoreApi.h"
 #include "controller/CoreSupervisor.h"
 #include "controller/MihomoManager.h"
+#include "platform/SystemProxyKeeper.h"
 
 #include <QFile>
 #include <QTimer>
@@ -34,11 +35,9 @@ void MihomoManager::initializeAfterConstruction() {
     if (m_env.platform.loginItem)
         setLaunchAtLoginState(m_env.platform.loginItem->isRegistered());
     cleanupOrphanCore();
-    // A run that crashed while connected left the proxies pointing at a core that is gone;
-    // proxies the user set to anything else stay as they are.
-    if (SystemProxy* proxy = m_env.platform.systemProxy.get();
-        proxy && proxy->pointsAt(mixedPort()))
-        proxy->apply(false, mixedPort());
+    // A run that crashed while connected left the proxies pointing at a core that is gone: they
+    // get back what they held before it connected; proxies the user set meanwhile stay.
+    m_proxyKeeper->recover(mixedPort());
 }
 
 void MihomoManager::toggleConnection() {
@@ -208,8 +207,10 @@ void MihomoManager::cleanupOrphanCore() {
 }
 
 void MihomoManager::applySystemProxy(bool enabled) {
-    if (SystemProxy* proxy = m_env.platform.systemProxy.get())
-        proxy->apply(enabled, mixedPort());
+    if (enabled)
+        m_proxyKeeper->switchOn(mixedPort());
+    else
+        m_proxyKeeper->switchOff(mixedPort());
 }
 
 bool MihomoManager::checkCoreSetuid() const {

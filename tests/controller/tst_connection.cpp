@@ -98,7 +98,8 @@ private slots:
         QTest::addColumn<QString>("connectedText");
         QTest::addColumn<QString>("proxyModeWhenConnected");
         QTest::newRow("system proxy") << false << kConnected << QStringLiteral("'manual'");
-        QTest::newRow("tun") << true << kTunConnected << QStringLiteral("'none'");
+        // TUN mode leaves the user's own proxy settings alone.
+        QTest::newRow("tun") << true << kTunConnected << QStringLiteral("'auto'");
     }
     void connectsAndDisconnects() {
         QFETCH(bool, tun);
@@ -106,6 +107,13 @@ private slots:
         QFETCH(QString, proxyModeWhenConnected);
         TestBundle bundle;
         QVERIFY(bundle.setHelperAuthorised(true));
+        // The user's automatic proxy configuration, to find again after disconnecting.
+        bundle.setGsetting(kProxySchema, QStringLiteral("autoconfig-url"),
+                           QStringLiteral("'http://wpad.corp.example/proxy.pac'"));
+        bundle.setGsetting(kProxySchema, QStringLiteral("ignore-hosts"),
+                           QStringLiteral("['localhost', '*.corp.example']"));
+        bundle.setGsetting(kProxySchema, QStringLiteral("mode"), QStringLiteral("'auto'"));
+        const QString http = kProxySchema + QStringLiteral(".http");
         auto manager = makeManager(bundle, tun);
         QVERIFY(manager->tunPrivilegedReady());
         QSignalSpy statuses(manager.get(), &MihomoManager::statusMessageChanged);
@@ -130,9 +138,18 @@ private slots:
         QVERIFY(!manager->isConnected());
         QCOMPARE(manager->statusMessage(), kDisconnected);
         QVERIFY(bundle.corePids().isEmpty());
-        QCOMPARE(proxyMode(bundle), QStringLiteral("'none'"));
+        QCOMPARE(proxyMode(bundle), QStringLiteral("'auto'"));
+        QCOMPARE(bundle.gsetting(kProxySchema, QStringLiteral("ignore-hosts")),
+                 QStringLiteral("['localhost', '*.corp.example']"));
+        QCOMPARE(bundle.gsetting(http, QStringLiteral("host")), QStringLiteral("''"));
+        QVERIFY(!QFile::exists(bundle.dataDir() + QStringLiteral("/proxy_snapshot.json")));
+        if (tun)
+            return;
 
-        // A second disconnect repeats the teardown harmlessly.
+        // A second disconnect repeats the teardown harmlessly: proxies pointing here once
+        // more are switched off.
+        bundle.setGsetting(http, QStringLiteral("host"), QStringLiteral("'127.0.0.1'"));
+        bundle.setGsetting(http, QStringLiteral("port"), QString::number(bundle.mixedPort()));
         bundle.setGsetting(kProxySchema, QStringLiteral("mode"), QStringLiteral("'manual'"));
         manager->disconnect();
         QCOMPARE(manager->statusMessage(), kDisconnected);
@@ -440,20 +457,37 @@ private slots:
 
     void startUpSwitchesOffProxiesLeftPointingHere_data() {
         QTest::addColumn<bool>("pointsHere");
-        QTest::newRow("left by a crashed run") << true;
-        QTest::newRow("the user's own proxy") << false;
+        QTest::addColumn<bool>("snapshot");
+        QTest::addColumn<QString>("modeAfter");
+        QTest::newRow("left by a crashed run") << true << false << QStringLiteral("'none'");
+        QTest::newRow("left by a crashed run that kept a snapshot")
+            << true << true << QStringLiteral("'auto'");
+        QTest::newRow("the user's own proxy") << false << false << QStringLiteral("'manual'");
+        QTest::newRow("the user's own proxy, a snapshot left")
+            << false << true << QStringLiteral("'manual'");
     }
     void startUpSwitchesOffProxiesLeftPointingHere() {
         QFETCH(bool, pointsHere);
+        QFETCH(bool, snapshot);
+        QFETCH(QString, modeAfter);
         TestBundle bundle;
+        const QString snapshotFile = bundle.dataDir() + QStringLiteral("/proxy_snapshot.json");
+        if (snapshot) {
+            QVERIFY(QDir().mkpath(bundle.dataDir()));
+            QVERIFY(writeFileAtomically(
+                snapshotFile,
+                R"({"stores": {"gsettings": {"mode": "'auto'", "http.host": "''"}}})"));
+        }
         const QString http = kProxySchema + QStringLiteral(".http");
         bundle.setGsetting(kProxySchema, QStringLiteral("mode"), QStringLiteral("'manual'"));
         bundle.setGsetting(http, QStringLiteral("host"), QStringLiteral("'127.0.0.1'"));
         bundle.setGsetting(http, QStringLiteral("port"),
                            QString::number(pointsHere ? bundle.mixedPort() : 3128));
         const MihomoManager manager(bundle.environment());
-        QCOMPARE(proxyMode(bundle),
-                 pointsHere ? QStringLiteral("'none'") : QStringLiteral("'manual'"));
+        QCOMPARE(proxyMode(bundle), modeAfter);
+        QCOMPARE(bundle.gsetting(http, QStringLiteral("host")),
+                 snapshot && pointsHere ? QStringLiteral("''") : QStringLiteral("'127.0.0.1'"));
+        QVERIFY(!QFile::exists(snapshotFile)); // consumed either way
         QVERIFY(!manager.isConnected());
     }
 
