@@ -3,6 +3,7 @@
 // Each repetition is one cycle; the median over 20 is the figure to read.
 #include "controller/MihomoManager.h"
 #include "platform/SystemProxy.h"
+#include "platform/linux/LinuxDesktopProxy.h"
 
 #include <QCoreApplication>
 #include <QDir>

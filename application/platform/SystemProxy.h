@@ -43,34 +43,3 @@ public:
 // The bypass entries every store keeps while it points at the core: the user's own, then those
 // of `ours` that are missing.
 QStringList mergedBypass(const QStringList& users, const QStringList& ours);
-
-// macOS: the web, secure web and SOCKS proxies, the bypass domains and the automatic proxy of
-// every enabled network service, through networksetup.
-class NetworkSetupProxy : public SystemProxy {
-public:
-    explicit NetworkSetupProxy(QString toolPath = QStringLiteral("/usr/sbin/networksetup"));
-
-    ProxyStores stores() const override;
-
-    // The enabled services, in listed order; empty when the listing fails.
-    QStringList activeNetworkServices() const;
-
-private:
-    QString m_tool;
-};
-
-// Linux: the proxy stores of the desktops present — GNOME's (gsettings) and KDE's (kioslaverc
-// through kreadconfig and kwriteconfig, 6 or 5). A store whose tools are not found is left alone.
-class LinuxDesktopProxy : public SystemProxy {
-public:
-    // Tools are looked up in the folders of `searchPath`; by default those of $PATH.
-    explicit LinuxDesktopProxy(QStringList searchPath);
-    LinuxDesktopProxy();
-
-    ProxyStores stores() const override;
-
-private:
-    QString firstTool(const QStringList& names) const;
-
-    QStringList m_searchPath;
-};

@@ -1,10 +1,9 @@
 #include "platform/SystemProxyKeeper.h"
 
-#include "config/SettingsStore.h"
-
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QSaveFile>
 
 namespace {
 const QString kStores = QStringLiteral("stores");
@@ -17,10 +16,13 @@ SystemProxyKeeper::SystemProxyKeeper(SystemProxy* proxy, QString snapshotFile)
 std::optional<QJsonObject> SystemProxyKeeper::keptSnapshot() const {
     if (m_snapshot)
         return m_snapshot;
-    const auto bytes = readRegularFile(m_snapshotFile, kMaxSnapshotBytes);
-    if (!bytes)
+    // Only a regular file of sensible size: anything else in its place holds nothing of ours.
+    const QFileInfo info(m_snapshotFile);
+    QFile file(m_snapshotFile);
+    if (!info.isFile() || info.isSymLink() || info.size() > kMaxSnapshotBytes ||
+        !file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(*bytes);
+    const QJsonDocument document = QJsonDocument::fromJson(file.read(kMaxSnapshotBytes));
     if (!document.isObject())
         return std::nullopt;
     return document.object().value(kStores).toObject();
@@ -28,10 +30,19 @@ std::optional<QJsonObject> SystemProxyKeeper::keptSnapshot() const {
 
 void SystemProxyKeeper::keep(const QJsonObject& stores) {
     m_snapshot = stores;
-    // The one place the snapshot is written.
-    writeFileAtomically(
-        m_snapshotFile,
-        QJsonDocument(QJsonObject{{kStores, stores}}).toJson(QJsonDocument::Indented));
+    // The one place the snapshot is written: whole or not at all, owner-only before the first
+    // byte lands. A failure is swallowed; the copy in memory still serves this run.
+    const QByteArray bytes =
+        QJsonDocument(QJsonObject{{kStores, stores}}).toJson(QJsonDocument::Indented);
+    QSaveFile file(m_snapshotFile);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return;
+    }
+    file.commit();
 }
 
 void SystemProxyKeeper::switchOn(qint64 port) {

@@ -9,6 +9,14 @@
 #include "platform/NetworkInterfaces.h"
 #include "platform/PlatformServices.h"
 #include "platform/SystemProxy.h"
+#include "platform/linux/LinuxDesktopProxy.h"
+#include "platform/linux/LinuxMachineIdentity.h"
+#include "platform/linux/PkexecAuthorizer.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+#include "platform/macos/AppleScriptAuthorizer.h"
+#include "platform/macos/IoregMachineIdentity.h"
+#include "platform/macos/LaunchAgentLoginItem.h"
+#include "platform/macos/NetworkSetupProxy.h"
 
 #include <QDir>
 #include <QDirIterator>

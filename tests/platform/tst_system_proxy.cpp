@@ -4,6 +4,8 @@
 
 #include "platform/SystemProxy.h"
 #include "platform/SystemProxyKeeper.h"
+#include "platform/linux/LinuxDesktopProxy.h"
+#include "platform/macos/NetworkSetupProxy.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -164,25 +166,19 @@ void SystemProxyTest::userSettingsComeBack_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("sequence");
-    for (const QString kind : {"gnome", "kde5", "macos"}) {
-        for (const QString before : {"pac", "manual"})
-            QTest::addRow("%s, %s, connect and disconnect", qPrintable(kind), qPrintable(before))
-                << kind << before << "disconnect";
-        for (const QString sequence :
-             {"user changes it while on", "crash, next start", "crash, connect before recovery"})
-            QTest::addRow("%s, pac, %s", qPrintable(kind), qPrintable(sequence))
-                << kind << "pac" << sequence;
+    const auto row = [](const char* kind, const char* before, const char* sequence) {
+        QTest::addRow("%s, %s, %s", kind, before, sequence)
+            << QString(kind) << QString(before) << QString(sequence);
+    };
+    for (const char* kind : {"gnome", "kde5", "macos"}) {
+        row(kind, "pac", "disconnect");
+        row(kind, "manual", "disconnect");
+        row(kind, "pac", "user changes it while on");
     }
-    QTest::newRow("gnome, none, connect and disconnect") << "gnome"
-                                                         << "none"
-                                                         << "disconnect";
-    QTest::newRow("kde6, pac, connect and disconnect") << "kde6"
-                                                       << "pac"
-                                                       << "disconnect";
-    QTest::newRow("kde5, manual, KDE's dialog rewrites ours, crash, next start")
-        << "kde5"
-        << "manual"
-        << "dialog rewrites ours";
+    row("kde5", "pac", "crash, next start");
+    row("macos", "pac", "crash, next start");
+    row("gnome", "pac", "crash, connect before recovery");
+    row("kde5", "manual", "dialog rewrites ours");
 }
 
 void SystemProxyTest::userSettingsComeBack() {

@@ -1,5 +1,5 @@
 #include "UiFixture.h"
-#include "system/ByteFormatter.h"
+#include "monitoring/ByteFormatter.h"
 #include "ui/ContentView.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainButton.h"

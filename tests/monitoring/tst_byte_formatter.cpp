@@ -1,4 +1,4 @@
-#include "system/ByteFormatter.h"
+#include "monitoring/ByteFormatter.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "platform/MachineIdentity.h"
+#include "platform/linux/LinuxMachineIdentity.h"
 
 #include <QFile>
 #include <QMessageAuthenticationCode>

@@ -1,6 +1,6 @@
-#include "system/TrafficStream.h"
+#include "monitoring/TrafficStream.h"
 
-#include "system/Wakeup.h"
+#include "monitoring/Wakeup.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

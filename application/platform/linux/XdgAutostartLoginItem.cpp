@@ -1,4 +1,4 @@
-#include "platform/LoginItem.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QDir>
 

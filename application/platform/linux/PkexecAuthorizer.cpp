@@ -1,4 +1,4 @@
-#include "platform/AdminAuthorizer.h"
+#include "platform/linux/PkexecAuthorizer.h"
 #include "platform/ToolProcess.h"
 
 #include <grp.h>

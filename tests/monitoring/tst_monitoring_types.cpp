@@ -1,6 +1,6 @@
 // Decoding of the core's traffic lines, connection lists and delay replies, and of the quota
 // service's report.
-#include "system/MonitoringTypes.h"
+#include "monitoring/MonitoringTypes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "platform/MachineIdentity.h"
+#include "platform/macos/IoregMachineIdentity.h"
 #include "platform/ToolProcess.h"
 
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "system/QuotaClient.h"
+#include "monitoring/QuotaClient.h"
 
-#include "system/ReplyWait.h"
+#include "monitoring/ReplyWait.h"
 
 #include <QNetworkAccessManager>
 #include <QUrl>

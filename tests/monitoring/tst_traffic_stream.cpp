@@ -1,7 +1,7 @@
 // The traffic stream against a raw HTTP server on 127.0.0.1 that writes its endless body in
 // chunks of the test's choosing.
 #include "TestSupport.h"
-#include "system/TrafficStream.h"
+#include "monitoring/TrafficStream.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

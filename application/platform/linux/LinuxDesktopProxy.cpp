@@ -1,4 +1,4 @@
-#include "platform/SystemProxy.h"
+#include "platform/linux/LinuxDesktopProxy.h"
 #include "platform/ToolProcess.h"
 
 #include <QJsonValue>

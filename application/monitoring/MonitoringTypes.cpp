@@ -1,4 +1,4 @@
-#include "system/MonitoringTypes.h"
+#include "monitoring/MonitoringTypes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
-#include "system/ReplyWait.h"
+#include "monitoring/ReplyWait.h"
 
-#include "system/Wakeup.h"
+#include "monitoring/Wakeup.h"
 
 #include <QTimer>
 

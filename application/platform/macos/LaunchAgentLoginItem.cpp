@@ -1,4 +1,4 @@
-#include "platform/LoginItem.h"
+#include "platform/macos/LaunchAgentLoginItem.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "platform/AdminAuthorizer.h"
+#include "platform/macos/AppleScriptAuthorizer.h"
 #include "platform/ToolProcess.h"
 
 namespace {

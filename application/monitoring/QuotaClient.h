@@ -1,6 +1,6 @@
 #pragma once
 
-#include "system/MonitoringTypes.h"
+#include "monitoring/MonitoringTypes.h"
 
 #include <QNetworkRequest>
 #include <QString>

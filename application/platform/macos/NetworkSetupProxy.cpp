@@ -1,4 +1,4 @@
-#include "platform/SystemProxy.h"
+#include "platform/macos/NetworkSetupProxy.h"
 #include "platform/ToolProcess.h"
 
 #include <QJsonArray>
