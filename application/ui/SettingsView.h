@@ -7,7 +7,8 @@ class ElidedLabel;
 class SwitchButton;
 
 // The settings sheet: account label, this computer's name, the service address and the
-// launch-at-login switch. Only "完成" saves the settings file.
+// launch-at-login switch, and the import of an account below them. Only "完成" and an import
+// save the settings file.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
