@@ -5,6 +5,7 @@
 #include "controller/MihomoManager.h"
 #include "controller/PortGuard.h"
 #include "controller/ToolRun.h"
+#include "platform/SystemProxyKeeper.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -65,11 +66,9 @@ void MihomoManager::finishStartupChecks() {
         return;
     m_startupChecksDone = true;
     cleanupOrphanCore();
-    // A run that crashed while connected left the proxies pointing at a core that is gone;
-    // proxies the user set to anything else stay as they are.
-    if (SystemProxy* proxy = m_env.platform.systemProxy.get();
-        proxy && proxy->pointsAt(mixedPort()))
-        proxy->apply(false, mixedPort());
+    // A run that crashed while connected left the proxies pointing at a core that is gone: they
+    // get back what they held before it connected; proxies the user set meanwhile stay.
+    m_proxyKeeper->recover(mixedPort());
 }
 
 void MihomoManager::toggleConnection() {
@@ -316,8 +315,10 @@ void MihomoManager::cleanupOrphanCore() {
 }
 
 void MihomoManager::applySystemProxy(bool enabled) {
-    if (SystemProxy* proxy = m_env.platform.systemProxy.get())
-        proxy->apply(enabled, mixedPort());
+    if (enabled)
+        m_proxyKeeper->switchOn(mixedPort());
+    else
+        m_proxyKeeper->switchOff(mixedPort());
 }
 
 bool MihomoManager::checkLauncherPrivileges() const {

@@ -4,6 +4,7 @@
 #include "config/SettingsStore.h"
 #include "controller/CoreApi.h"
 #include "controller/CoreSupervisor.h"
+#include "platform/SystemProxyKeeper.h"
 
 #include <QNetworkAccessManager>
 #include <QRandomGenerator>
@@ -30,6 +31,8 @@ MihomoManager::MihomoManager(ManagerEnvironment environment, QObject* parent)
     m_supervisor = new CoreSupervisor(m_env.paths, m_env.platform.pkillPath, this);
     QObject::connect(m_supervisor, &CoreSupervisor::processEnded, this,
                      &MihomoManager::onCoreEndedUnexpectedly);
+    m_proxyKeeper = std::make_unique<SystemProxyKeeper>(m_env.platform.systemProxy.get(),
+                                                        m_env.paths.proxySnapshotFile());
     // 2. The data folder, owner-only since it holds the access token.
     ensurePrivateFolder(m_env.paths.dataDir);
     // 3. Settings, with their fallbacks.

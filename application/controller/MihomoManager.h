@@ -18,6 +18,7 @@ class QNetworkAccessManager;
 class QTimer;
 class CoreSupervisor;
 class CoreApiClient;
+class SystemProxyKeeper;
 class TrafficStream;
 
 using OptionalQuota = std::optional<QuotaInfo>;
@@ -188,9 +189,10 @@ private:
     // Disconnects now and connects again after the short pause, in the settings then current.
     void reconnectAfterPause();
 
-    QNetworkAccessManager* m_network = nullptr; // shared by every request to the core
-    std::unique_ptr<CoreApiClient> m_coreApi;   // controller requests, with the secret
-    CoreSupervisor* m_supervisor = nullptr;     // child: process, pipe, core.log, geodata
+    QNetworkAccessManager* m_network = nullptr;       // shared by every request to the core
+    std::unique_ptr<CoreApiClient> m_coreApi;         // controller requests, with the secret
+    CoreSupervisor* m_supervisor = nullptr;           // child: process, pipe, core.log, geodata
+    std::unique_ptr<SystemProxyKeeper> m_proxyKeeper; // the desktop's proxies and their snapshot
     quint64 m_connectGeneration = 0;
     bool m_connectRunning = false;
     bool m_startupChecksDone = false;

@@ -56,6 +56,9 @@ QString AppPaths::configFile() const {
 QString AppPaths::mihomoConfigFile() const {
     return joined(dataDir, QStringLiteral("config.yaml"));
 }
+QString AppPaths::proxySnapshotFile() const {
+    return joined(dataDir, QStringLiteral("proxy_snapshot.json"));
+}
 QString AppPaths::coreLogFile() const {
     return joined(dataDir, QStringLiteral("core.log"));
 }

@@ -27,10 +27,11 @@ struct AppPaths {
     QString homeDir;
     BundleLayout bundle;
 
-    QString configFile() const;       // app_config.json
-    QString mihomoConfigFile() const; // config.yaml
-    QString coreLogFile() const;      // core.log
-    QString deviceIdFile() const;     // device_id
+    QString configFile() const;        // app_config.json
+    QString mihomoConfigFile() const;  // config.yaml
+    QString coreLogFile() const;       // core.log
+    QString deviceIdFile() const;      // device_id
+    QString proxySnapshotFile() const; // proxy_snapshot.json
 
     // Linux: $XDG_DATA_HOME/VantrelVPN; macOS: ~/Library/Application Support/VantrelVPN.
     static AppPaths forCurrentUser();

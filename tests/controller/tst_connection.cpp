@@ -159,7 +159,8 @@ private slots:
         QTest::addColumn<QString>("connectedText");
         QTest::addColumn<QString>("proxyModeWhenConnected");
         QTest::newRow("system proxy") << false << kConnected << QStringLiteral("'manual'");
-        QTest::newRow("tun") << true << kTunConnected << QStringLiteral("'none'");
+        // TUN mode leaves the user's own proxy settings alone.
+        QTest::newRow("tun") << true << kTunConnected << QStringLiteral("'auto'");
     }
     void connectsAndDisconnects() {
         QFETCH(bool, tun);
@@ -167,6 +168,13 @@ private slots:
         QFETCH(QString, proxyModeWhenConnected);
         TestBundle bundle;
         QVERIFY(bundle.setHelperAuthorised(true));
+        // The user's automatic proxy configuration, to find again after disconnecting.
+        bundle.setGsetting(kProxySchema, QStringLiteral("autoconfig-url"),
+                           QStringLiteral("'http://wpad.corp.example/proxy.pac'"));
+        bundle.setGsetting(kProxySchema, QStringLiteral("ignore-hosts"),
+                           QStringLiteral("['localhost', '*.corp.example']"));
+        bundle.setGsetting(kProxySchema, QStringLiteral("mode"), QStringLiteral("'auto'"));
+        const QString http = kProxySchema + QStringLiteral(".http");
         auto manager = makeManager(bundle, tun);
         QVERIFY(manager->tunPrivilegedReady());
         QSignalSpy statuses(manager.get(), &MihomoManager::statusMessageChanged);
@@ -202,9 +210,18 @@ private slots:
         QVERIFY(!manager->isConnected());
         QCOMPARE(manager->statusMessage(), kDisconnected);
         QVERIFY(bundle.corePids().isEmpty());
-        QCOMPARE(proxyMode(bundle), QStringLiteral("'none'"));
+        QCOMPARE(proxyMode(bundle), QStringLiteral("'auto'"));
+        QCOMPARE(bundle.gsetting(kProxySchema, QStringLiteral("ignore-hosts")),
+                 QStringLiteral("['localhost', '*.corp.example']"));
+        QCOMPARE(bundle.gsetting(http, QStringLiteral("host")), QStringLiteral("''"));
+        QVERIFY(!QFile::exists(bundle.dataDir() + QStringLiteral("/proxy_snapshot.json")));
+        if (tun)
+            return;
 
-        // A second disconnect repeats the teardown harmlessly.
+        // A second disconnect repeats the teardown harmlessly: proxies pointing here once
+        // more are switched off.
+        bundle.setGsetting(http, QStringLiteral("host"), QStringLiteral("'127.0.0.1'"));
+        bundle.setGsetting(http, QStringLiteral("port"), QString::number(bundle.mixedPort()));
         bundle.setGsetting(kProxySchema, QStringLiteral("mode"), QStringLiteral("'manual'"));
         manager->disconnect();
         QCOMPARE(manager->statusMessage(), kDisconnected);
@@ -751,15 +768,32 @@ private slots:
 
     void startUpSwitchesOffProxiesLeftPointingHere_data() {
         QTest::addColumn<bool>("pointsHere");
+        QTest::addColumn<bool>("snapshot");
+        QTest::addColumn<QString>("modeAfter");
         QTest::addColumn<bool>("deferred");
-        QTest::newRow("left by a crashed run") << true << false;
-        QTest::newRow("the user's own proxy") << false << false;
-        QTest::newRow("left by a crashed run, checked after the window") << true << true;
+        QTest::newRow("left by a crashed run") << true << false << QStringLiteral("'none'") << false;
+        QTest::newRow("left by a crashed run that kept a snapshot")
+            << true << true << QStringLiteral("'auto'") << false;
+        QTest::newRow("the user's own proxy") << false << false << QStringLiteral("'manual'")
+                                              << false;
+        QTest::newRow("the user's own proxy, a snapshot left")
+            << false << true << QStringLiteral("'manual'") << false;
+        QTest::newRow("left by a crashed run, checked after the window")
+            << true << false << QStringLiteral("'none'") << true;
     }
     void startUpSwitchesOffProxiesLeftPointingHere() {
         QFETCH(bool, pointsHere);
+        QFETCH(bool, snapshot);
+        QFETCH(QString, modeAfter);
         QFETCH(bool, deferred);
         TestBundle bundle;
+        const QString snapshotFile = bundle.dataDir() + QStringLiteral("/proxy_snapshot.json");
+        if (snapshot) {
+            QVERIFY(QDir().mkpath(bundle.dataDir()));
+            QVERIFY(writeFileAtomically(
+                snapshotFile,
+                R"({"stores": {"gsettings": {"mode": "'auto'", "http.host": "''"}}})"));
+        }
         const QString http = kProxySchema + QStringLiteral(".http");
         bundle.setGsetting(kProxySchema, QStringLiteral("mode"), QStringLiteral("'manual'"));
         bundle.setGsetting(http, QStringLiteral("host"), QStringLiteral("'127.0.0.1'"));
@@ -768,18 +802,19 @@ private slots:
         ManagerEnvironment environment = bundle.environment();
         environment.deferStartupChecks = deferred;
         MihomoManager manager(std::move(environment));
-        const QString afterCheck =
-            pointsHere ? QStringLiteral("'none'") : QStringLiteral("'manual'");
         if (deferred) {
             QCOMPARE(proxyMode(bundle), QStringLiteral("'manual'"));
             // A connect never starts before the checks: they run first, within the call.
             manager.connect();
-            QCOMPARE(proxyMode(bundle), afterCheck);
+            QCOMPARE(proxyMode(bundle), modeAfter);
             QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), kConnectTimeoutMs);
             manager.disconnect();
             return;
         }
-        QCOMPARE(proxyMode(bundle), afterCheck);
+        QCOMPARE(proxyMode(bundle), modeAfter);
+        QCOMPARE(bundle.gsetting(http, QStringLiteral("host")),
+                 snapshot && pointsHere ? QStringLiteral("''") : QStringLiteral("'127.0.0.1'"));
+        QVERIFY(!QFile::exists(snapshotFile)); // consumed either way
         QVERIFY(!manager.isConnected());
     }
 

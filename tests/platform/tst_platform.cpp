@@ -52,11 +52,11 @@ const QByteArray kListing = "An asterisk (*) denotes that a network service is d
                             "Wi-Fi\n*Bluetooth PAN\nThunderbolt Bridge\n";
 
 Calls commandsOn(const QString& service) {
-    return {
-        {"networksetup", "-setwebproxy", service, "127.0.0.1", "17890"},
-        {"networksetup", "-setsecurewebproxy", service, "127.0.0.1", "17890"},
-        {"networksetup", "-setsocksfirewallproxy", service, "127.0.0.1", "17890"},
-        {"networksetup", "-setproxybypassdomains", service, "127.0.0.1", "localhost", "*.local"}};
+    return {{"networksetup", "-setwebproxy", service, "127.0.0.1", "17890"},
+            {"networksetup", "-setsecurewebproxy", service, "127.0.0.1", "17890"},
+            {"networksetup", "-setsocksfirewallproxy", service, "127.0.0.1", "17890"},
+            {"networksetup", "-setproxybypassdomains", service, "127.0.0.1", "localhost", "*.local",
+             "127.0.0.0/8", "::1"}};
 }
 
 Calls commandsOff(const QString& service) {
@@ -74,7 +74,7 @@ Calls gnomeOn() {
         calls.append({"gsettings", "set", "org.gnome.system.proxy." + kind, "port", "17890"});
     }
     calls.append({"gsettings", "set", "org.gnome.system.proxy", "ignore-hosts",
-                  "['127.0.0.1', 'localhost', '*.local']"});
+                  "['127.0.0.1', 'localhost', '*.local', '127.0.0.0/8', '::1']"});
     calls.append({"gsettings", "set", "org.gnome.system.proxy", "mode", "'manual'"});
     return calls;
 }
@@ -89,7 +89,8 @@ Calls kdeOn(const QString& tool) {
     return {kdeKey(tool, "httpProxy") << "http://127.0.0.1:17890",
             kdeKey(tool, "httpsProxy") << "http://127.0.0.1:17890",
             kdeKey(tool, "socksProxy") << "socks://127.0.0.1:17890",
-            kdeKey(tool, "NoProxyFor") << "127.0.0.1,localhost,.local",
+            kdeKey(tool, "NoProxyFor") << "127.0.0.1,localhost,.local,127.0.0.0/8,::1",
+            kdeKey(tool, "ReversedException") << "false",
             kdeKey(tool, "ProxyType") << "1"};
 }
 
@@ -97,6 +98,20 @@ Calls kdeOff(const QString& tool) {
     return {kdeKey(tool, "ProxyType") << "0"};
 }
 
+// Points every store at the port with nothing kept, or switches every store off.
+void switchStores(const SystemProxy& proxy, bool on) {
+    for (const auto& store : proxy.stores()) {
+        if (on)
+            store->switchOn(17890, {});
+        else
+            store->switchOff();
+    }
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+}
 } // namespace
 
 class PlatformTest : public QObject {
@@ -206,12 +221,13 @@ void PlatformTest::networkSetupCommands() {
     NetworkSetupProxy proxy(tools.add("networksetup", listing.isEmpty() ? 1 : 0));
     tools.answer("networksetup", {"-listallnetworkservices"}, listing);
     for (int i = 0; i < runs; ++i)
-        proxy.apply(enabled, 17890);
+        switchStores(proxy, enabled);
     QCOMPARE(tools.calls(), expected);
 
     // A tool that cannot be started runs nothing and does not fail.
     NetworkSetupProxy missing(tools.folder() + "/no-such-tool");
-    missing.apply(true, 17890);
+    switchStores(missing, true);
+    QVERIFY(missing.stores().empty());
 }
 
 void PlatformTest::networkSetupPointsAt_data() {
@@ -244,18 +260,21 @@ void PlatformTest::desktopStoreCommands_data() {
     QTest::addColumn<Calls>("on");
     QTest::addColumn<Calls>("off");
     QTest::newRow("GNOME") << QStringList{"gsettings"} << gnomeOn() << kGnomeOff;
-    QTest::newRow("KDE 5") << QStringList{"kwriteconfig5"} << kdeOn("kwriteconfig5")
+    QTest::newRow("KDE 5") << QStringList{"kreadconfig5", "kwriteconfig5"} << kdeOn("kwriteconfig5")
                            << kdeOff("kwriteconfig5");
-    QTest::newRow("KDE 6 preferred") << QStringList{"kwriteconfig5", "kwriteconfig6"}
-                                     << kdeOn("kwriteconfig6") << kdeOff("kwriteconfig6");
-    QTest::newRow("both") << QStringList{"gsettings", "kwriteconfig5"}
+    QTest::newRow("KDE 6 preferred")
+        << QStringList{"kreadconfig5", "kwriteconfig5", "kreadconfig6", "kwriteconfig6"}
+        << kdeOn("kwriteconfig6") << kdeOff("kwriteconfig6");
+    QTest::newRow("KDE that cannot be read is left alone")
+        << QStringList{"kwriteconfig5"} << Calls{} << Calls{};
+    QTest::newRow("both") << QStringList{"gsettings", "kreadconfig5", "kwriteconfig5"}
                           << gnomeOn() + kdeOn("kwriteconfig5")
                           << kGnomeOff + kdeOff("kwriteconfig5");
     const Calls reparse = {{"dbus-send", "--type=signal", "/KIO/Scheduler",
                             "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"}};
     QTest::newRow("KDE told to reread")
-        << QStringList{"kwriteconfig5", "dbus-send"} << kdeOn("kwriteconfig5") + reparse
-        << kdeOff("kwriteconfig5") + reparse;
+        << QStringList{"kreadconfig5", "kwriteconfig5", "dbus-send"}
+        << kdeOn("kwriteconfig5") + reparse << kdeOff("kwriteconfig5") + reparse;
     QTest::newRow("none") << QStringList{"dbus-send"} << Calls{} << Calls{};
 }
 
@@ -270,50 +289,59 @@ void PlatformTest::desktopStoreCommands() {
     QTemporaryDir empty;
     LinuxDesktopProxy proxy({empty.path(), tools.folder()});
 
-    proxy.apply(true, 17890);
+    switchStores(proxy, true);
     QCOMPARE(tools.calls(), on);
     tools.clearCalls();
-    proxy.apply(false, 17890);
-    proxy.apply(false, 17890);
+    switchStores(proxy, false);
+    switchStores(proxy, false);
     QCOMPARE(tools.calls(), off + off);
 }
 
 void PlatformTest::desktopStorePointsAt_data() {
-    QTest::addColumn<QString>("tool");
-    QTest::addColumn<Answers>("answers");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<Calls>("settings"); // run on stateful fakes first
     QTest::addColumn<bool>("pointsAt");
-    const Answers gnome = {{{"get", "org.gnome.system.proxy.http", "host"}, "'127.0.0.1'\n"},
-                           {{"get", "org.gnome.system.proxy.http", "port"}, "17890\n"}};
+    const QString gnome = "org.gnome.system.proxy";
+    const Calls ours = {{"gsettings", "set", gnome + ".http", "host", "'127.0.0.1'"},
+                        {"gsettings", "set", gnome + ".http", "port", "17890"}};
     QTest::newRow("GNOME manual, ours")
-        << "gsettings" << gnome + Answers{{{"get", "org.gnome.system.proxy", "mode"}, "'manual'\n"}}
-        << true;
-    QTest::newRow("GNOME off") << "gsettings"
-                               << gnome + Answers{{{"get", "org.gnome.system.proxy", "mode"},
-                                                   "'none'\n"}}
+        << "gnome" << ours + Calls{{"gsettings", "set", gnome, "mode", "'manual'"}} << true;
+    QTest::newRow("GNOME off") << "gnome"
+                               << ours + Calls{{"gsettings", "set", gnome, "mode", "'none'"}}
                                << false;
-    const QStringList kde = kdeKey("kreadconfig5", "").mid(1, 5);
+    const auto kde = [](const QString& key, const QString& value) {
+        return kdeKey("kwriteconfig5", key) << value;
+    };
     QTest::newRow("KDE manual, ours")
-        << "kreadconfig5"
-        << Answers{{kde + QStringList{"ProxyType"}, "1\n"},
-                   {kde + QStringList{"httpProxy"}, "http://127.0.0.1:17890\n"}}
+        << "kde" << Calls{kde("ProxyType", "1"), kde("httpProxy", "http://127.0.0.1:17890")}
         << true;
-    QTest::newRow("KDE manual, user's own")
-        << "kreadconfig5"
-        << Answers{{kde + QStringList{"ProxyType"}, "1\n"},
-                   {kde + QStringList{"httpProxy"}, "http://proxy.example:3128\n"}}
+    QTest::newRow("KDE manual, ours as KDE's dialog writes it")
+        << "kde" << Calls{kde("ProxyType", "1"), kde("httpProxy", "http://127.0.0.1 17890")}
+        << true;
+    QTest::newRow("KDE manual, other port")
+        << "kde" << Calls{kde("ProxyType", "1"), kde("httpProxy", "http://127.0.0.1 8080")}
         << false;
-    QTest::newRow("no tool") << QString() << Answers{} << false;
+    QTest::newRow("KDE manual, user's own")
+        << "kde" << Calls{kde("ProxyType", "1"), kde("httpProxy", "http://proxy.example:3128")}
+        << false;
+    QTest::newRow("KDE PAC") << "kde"
+                             << Calls{kde("ProxyType", "2"),
+                                      kde("httpProxy", "http://127.0.0.1:17890")}
+                             << false;
+    QTest::newRow("no tool") << QString() << Calls{} << false;
 }
 
 void PlatformTest::desktopStorePointsAt() {
-    QFETCH(QString, tool);
-    QFETCH(Answers, answers);
+    QFETCH(QString, kind);
+    QFETCH(Calls, settings);
     QFETCH(bool, pointsAt);
     FakeTools tools;
-    if (!tool.isEmpty())
-        tools.add(tool);
-    for (const auto& [arguments, output] : answers)
-        tools.answer(tool, arguments, output);
+    if (kind == "gnome")
+        tools.addGsettings();
+    else if (kind == "kde")
+        tools.addKdeConfig("5");
+    for (const QStringList& call : settings)
+        tools.run(call.first(), call.mid(1));
     LinuxDesktopProxy proxy({tools.folder()});
     QCOMPARE(proxy.pointsAt(17890), pointsAt);
 }

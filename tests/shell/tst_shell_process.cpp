@@ -118,13 +118,16 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
         QVERIFY(QFileInfo::exists(bundle.dataDir() + QStringLiteral("/app_config.json")));
 
-        // As if a crashed run had left the desktop proxy on: the terminate path switches it off.
+        // The user's own proxy, set while the application runs unconnected: quitting leaves it
+        // as it is and runs no proxy tool at all.
+        const int callsBeforeQuit = bundle.gsettingsCalls().size();
         bundle.setGsetting(kProxySchema, QStringLiteral("mode"), QStringLiteral("'manual'"));
         QVERIFY(::kill(pid_t(first.processId()), signalNumber) == 0);
         QVERIFY(finishes(first, 60000));
         QCOMPARE(first.exitStatus(), QProcess::NormalExit);
         QCOMPARE(first.exitCode(), 0);
-        QCOMPARE(bundle.gsetting(kProxySchema, QStringLiteral("mode")), QStringLiteral("'none'"));
+        QCOMPARE(bundle.gsetting(kProxySchema, QStringLiteral("mode")), QStringLiteral("'manual'"));
+        QCOMPARE(bundle.gsettingsCalls().size(), callsBeforeQuit);
         QVERIFY(bundle.corePids().isEmpty());
     }
 

@@ -84,6 +84,17 @@ exit 0
 )")
                                                                             .arg(toolsDir()));
     setPkexecExitCode(126);
+    // GNOME's defaults: gsettings always has a value to print.
+    const QString proxy = QStringLiteral("org.gnome.system.proxy");
+    setGsetting(proxy, QStringLiteral("mode"), QStringLiteral("'none'"));
+    setGsetting(proxy, QStringLiteral("autoconfig-url"), QStringLiteral("''"));
+    setGsetting(proxy, QStringLiteral("ignore-hosts"),
+                QStringLiteral("['localhost', '127.0.0.0/8', '::1']"));
+    setGsetting(proxy, QStringLiteral("use-same-proxy"), QStringLiteral("true"));
+    for (const char* kind : {".http", ".https", ".socks"}) {
+        setGsetting(proxy + QLatin1String(kind), QStringLiteral("host"), QStringLiteral("''"));
+        setGsetting(proxy + QLatin1String(kind), QStringLiteral("port"), QStringLiteral("0"));
+    }
 
     m_mixedPort = TestSupport::freeLocalPort();
     m_apiPort = TestSupport::freeLocalPort();

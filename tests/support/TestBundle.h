@@ -43,7 +43,7 @@ public:
     void setPkexecExitCode(int code);
     QList<QStringList> pkexecCalls() const;
 
-    // The fake gsettings' store; "" for a key never set.
+    // The fake gsettings' store, holding GNOME's defaults at first; "" for a key never set.
     QString gsetting(const QString& schema, const QString& key) const;
     void setGsetting(const QString& schema, const QString& key, const QString& value);
     // Whether the desktop proxy is on and points at 127.0.0.1:mixedPort.
