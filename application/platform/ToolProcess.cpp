@@ -65,10 +65,6 @@ std::optional<int> run(const QString& program, const QStringList& arguments) {
     return runForwarded(program, arguments, QDeadlineTimer(timeout()));
 }
 
-std::optional<int> runWaitingForUser(const QString& program, const QStringList& arguments) {
-    return runForwarded(program, arguments, QDeadlineTimer(QDeadlineTimer::Forever));
-}
-
 std::optional<QByteArray> output(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -19,9 +19,6 @@ void setTimeout(std::chrono::milliseconds limit);
 // code, or none when it could not be started, crashed or ran out of time.
 std::optional<int> run(const QString& program, const QStringList& arguments);
 
-// The same without a time limit, for a tool that waits for the user (a password dialog).
-std::optional<int> runWaitingForUser(const QString& program, const QStringList& arguments);
-
 // Runs the tool and returns its standard output (error output stays the application's); none
 // when it could not be started or ran out of time.
 std::optional<QByteArray> output(const QString& program, const QStringList& arguments);
