@@ -1,4 +1,5 @@
-// Connect and disconnect, the TUN switch and authorisation, start-up recovery.
+// Connect and disconnect, recovery after an unexpected core exit, the re-check after sleep or a
+// network change, the TUN switch and authorisation, start-up recovery.
 #include "controller/ControlError.h"
 #include "controller/CoreApi.h"
 #include "controller/CoreSupervisor.h"
@@ -26,6 +27,7 @@ const QString kTunNeedsAuthorisation =
     QStringLiteral("虚拟网卡（TUN）需要一次管理员授权，或可先关闭 TUN 使用系统代理");
 const QString kTunRefused = QStringLiteral("未授予管理员权限，保持系统代理模式");
 const QString kCoreDied = QStringLiteral("内核意外退出，已断开连接");
+const QString kRecoveringText = QStringLiteral("正在重新连接…");
 
 } // namespace
 
@@ -52,6 +54,7 @@ void MihomoManager::toggleConnection() {
 
 void MihomoManager::connect() {
     setErrorMessage(QString());
+    m_recentCoreExits.clear(); // a connect of the user's own starts afresh
     if (m_config.tunEnabled && !checkCoreSetuid() && !authorizeTunCore()) {
         setErrorMessage(kTunNeedsAuthorisation);
         return;
@@ -62,7 +65,7 @@ void MihomoManager::connect() {
     // A job on the main thread's queue: connect returns before the task does any work.
     QTimer::singleShot(0, this, [this, generation] {
         if (generation == m_connectGeneration)
-            runConnectTask(generation);
+            runConnectTask(generation, false);
     });
 }
 
@@ -71,20 +74,28 @@ bool MihomoManager::connectStillWanted(const QPointer<MihomoManager>& self,
     return self && generation == m_connectGeneration;
 }
 
-QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
+QCoro::Task<> MihomoManager::runConnectTask(quint64 generation, bool restoring) {
     QPointer<MihomoManager> self(this);
     // Read once: the file written below and the steps after the wait must agree.
     const bool tun = m_config.tunEnabled;
     const bool global = m_config.mode == ProxyMode::Global;
+    // A restart that fails ends the connection it was restoring, with that reason.
+    const auto fail = [this, restoring](const ControlError& error) {
+        if (restoring)
+            giveUpRecovery();
+        else
+            failConnect(error);
+    };
 
-    setStatusMessage(kStartingText);
+    if (!restoring)
+        setStatusMessage(kStartingText);
     ControlResult failure = m_supervisor->ensureGeoFiles();
     if (!failure)
         failure = m_supervisor->writeMihomoYAML(buildMihomoYAML());
     if (!failure)
         failure = m_supervisor->startCoreProcess(tun);
     if (failure) {
-        failConnect(*failure);
+        fail(*failure);
         co_return;
     }
 
@@ -94,7 +105,7 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
         co_return;
     m_awaitingReadiness = false;
     if (readiness) {
-        failConnect(*readiness);
+        fail(*readiness);
         co_return;
     }
 
@@ -103,13 +114,16 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
         if (!connectStillWanted(self, generation))
             co_return;
         if (selection) {
-            failConnect(ControlError::platform(*selection));
+            fail(ControlError::platform(*selection));
             co_return;
         }
     }
 
-    applySystemProxy(!tun);
+    // While restoring, the proxies kept pointing at the core all along and stay as they are.
+    if (!restoring)
+        applySystemProxy(!tun);
     m_connectRunning = false;
+    m_recovering = false;
     setIsConnected(true);
     setStatusMessage(tun ? kTunConnectedText : kConnectedText);
     setIsBusy(false);
@@ -150,7 +164,12 @@ void MihomoManager::onCoreEndedUnexpectedly() {
     // While the controller is awaited, the readiness wait reports the exit itself.
     if (m_connectRunning && m_awaitingReadiness)
         return;
-    ++m_connectGeneration; // a task awaiting the GLOBAL selection publishes nothing more
+    if (m_isConnected || m_recovering) {
+        beginRecovery();
+        return;
+    }
+    // A connect of the user's that already had its answer: its failure is shown as such.
+    ++m_connectGeneration; // the task awaiting the GLOBAL selection publishes nothing more
     stopTrafficStream();
     failConnect({0, kCoreDied});
     setUpSpeed(0);
@@ -158,10 +177,78 @@ void MihomoManager::onCoreEndedUnexpectedly() {
     setRecentConnections({});
 }
 
+void MihomoManager::beginRecovery() {
+    ++m_connectGeneration; // a restart still running publishes nothing more
+    m_connectRunning = false;
+    m_awaitingReadiness = false;
+    const qint64 now = m_recoveryClock.elapsed();
+    while (!m_recentCoreExits.isEmpty() &&
+           now - m_recentCoreExits.first() >= m_env.recoveryWindowMs)
+        m_recentCoreExits.removeFirst();
+    m_recentCoreExits.append(now);
+    const qsizetype attempt = m_recentCoreExits.size() - 1;
+    if (attempt >= m_env.recoveryPausesMs.size()) {
+        giveUpRecovery();
+        return;
+    }
+
+    stopTrafficStream();
+    setUpSpeed(0);
+    setDownSpeed(0);
+    if (!std::exchange(m_recovering, true)) {
+        setIsConnected(false);
+        setIsBusy(true);
+        setStatusMessage(kRecoveringText);
+    }
+    const quint64 generation = m_connectGeneration;
+    QTimer::singleShot(m_env.recoveryPausesMs.at(attempt), this, [this, generation] {
+        if (generation != m_connectGeneration)
+            return; // disconnected meanwhile
+        m_connectRunning = true;
+        runConnectTask(generation, true);
+    });
+}
+
+void MihomoManager::giveUpRecovery() {
+    ++m_connectGeneration;
+    m_recovering = false;
+    m_recentCoreExits.clear();
+    stopTrafficStream();
+    failConnect({0, kCoreDied});
+    setUpSpeed(0);
+    setDownSpeed(0);
+    setRecentConnections({});
+}
+
+void MihomoManager::recheckCore() {
+    if (m_isConnected)
+        recheckCoreTask(m_connectGeneration);
+}
+
+QCoro::Task<> MihomoManager::recheckCoreTask(quint64 generation) {
+    QPointer<MihomoManager> self(this);
+    const bool answers = co_await m_coreApi->probeVersion(m_env.wakeProbeTimeoutMs);
+    if (!self || generation != m_connectGeneration || !m_isConnected)
+        co_return;
+    if (!answers) {
+        // A core that no longer answers is replaced like one that ended.
+        stopCoreProcess();
+        beginRecovery();
+        co_return;
+    }
+    // Connections made over the old route would hang; applications reconnect over the new one.
+    const RequestError closed = co_await m_coreApi->closeAllConnections();
+    Q_UNUSED(closed) // best effort: the probe below tells how the core is doing
+    if (!self || generation != m_connectGeneration || !m_isConnected)
+        co_return;
+    testLatency();
+}
+
 void MihomoManager::disconnect() {
     // Ends a running connect task and a pending TUN reconnect: neither publishes afterwards.
     ++m_connectGeneration;
     const bool taskEnded = std::exchange(m_connectRunning, false);
+    const bool wasRecovering = std::exchange(m_recovering, false);
     m_awaitingReadiness = false;
 
     stopTrafficStream();
@@ -172,7 +259,7 @@ void MihomoManager::disconnect() {
     setDownSpeed(0);
     setRecentConnections({});
     setStatusMessage(kDisconnectedText);
-    if (taskEnded)
+    if (taskEnded || wasRecovering)
         setIsBusy(false);
 }
 
@@ -189,7 +276,7 @@ void MihomoManager::toggleTun(bool enabled) {
     setConfig(changed);
     saveConfig();
     // A connect still running started in the old mode; it is restarted like a connection.
-    if (!m_isConnected && !m_connectRunning)
+    if (!m_isConnected && !m_connectRunning && !m_recovering)
         return;
     disconnect();
     const quint64 generation = m_connectGeneration;

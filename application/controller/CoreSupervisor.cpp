@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace {
 
 const QStringList kGeoFiles = {QStringLiteral("geosite.dat"), QStringLiteral("geoip.metadb")};
@@ -15,6 +19,17 @@ constexpr int kStopGraceMs = 10'000;
 bool isExecutableFile(const QString& path) {
     const QFileInfo info(path);
     return info.isFile() && info.isExecutable();
+}
+
+// The core gets SIGTERM when the application dies, even by a crash; the start-up clean-up
+// stays for what this cannot cover. (The launcher has its own liveness pipe.)
+void endWithThisProcess(QProcess& process) {
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) // the application died before the line above
+            ::raise(SIGTERM);
+    });
 }
 
 } // namespace
@@ -50,6 +65,13 @@ ControlResult CoreSupervisor::writeMihomoYAML(const QString& text) const {
 }
 
 bool CoreSupervisor::createEmptyLog() const {
+    // One generation is kept, so that the reason of a crash is still readable after a restart.
+    const QString previous = m_paths.coreLogFile() + QStringLiteral(".1");
+    if (QFileInfo::exists(m_paths.coreLogFile())) {
+        QFile::remove(previous);
+        if (QFile::rename(m_paths.coreLogFile(), previous))
+            QFile::setPermissions(previous, QFile::ReadOwner | QFile::WriteOwner);
+    }
     QFile log(m_paths.coreLogFile());
     if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
@@ -77,6 +99,7 @@ ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
         process->setArguments({QStringLiteral("-d"), m_paths.dataDir, QStringLiteral("-f"),
                                m_paths.mihomoConfigFile()});
         process->setInputChannelMode(QProcess::ForwardedInputChannel);
+        endWithThisProcess(*process);
     }
     if (createEmptyLog()) {
         // One open file for both streams, so that their lines interleave instead of overwrite.

@@ -12,6 +12,11 @@ struct ManagerEnvironment {
     qint64 apiPort = 19090;
     QString controllerSecret; // empty: a fresh random token per controller
     int tunReconnectDelayMs = 350;
+    // After an unexpected exit of the core the connection is restored by starting it again after
+    // each of these pauses in turn; one exit more within the window gives up.
+    QList<int> recoveryPausesMs = {1000, 2000, 4000};
+    int recoveryWindowMs = 60'000;
+    int wakeProbeTimeoutMs = 1000; // the core must answer this fast after sleep or a move
 
     static ManagerEnvironment forCurrentUser();
 };

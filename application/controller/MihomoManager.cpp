@@ -30,6 +30,13 @@ MihomoManager::MihomoManager(ManagerEnvironment environment, QObject* parent)
     m_supervisor = new CoreSupervisor(m_env.paths, m_env.platform.pkillPath, this);
     QObject::connect(m_supervisor, &CoreSupervisor::processEnded, this,
                      &MihomoManager::onCoreEndedUnexpectedly);
+    m_recoveryClock.start();
+    if (m_env.platform.sleepWatcher)
+        QObject::connect(m_env.platform.sleepWatcher.get(), &SleepWatcher::resumed, this,
+                         &MihomoManager::recheckCore);
+    if (m_env.platform.networkWatcher)
+        QObject::connect(m_env.platform.networkWatcher.get(), &NetworkWatcher::changed, this,
+                         &MihomoManager::recheckCore);
     // 2. The data folder, owner-only since it holds the access token.
     ensurePrivateFolder(m_env.paths.dataDir);
     // 3. Settings, with their fallbacks.
@@ -61,6 +68,13 @@ void MihomoManager::setLaunchAtLogin(bool enabled) {
     } else {
         setLaunchAtLoginState(false);
     }
+}
+
+void MihomoManager::setAutoConnect(bool enabled) {
+    AppConfig changed = m_config;
+    changed.autoConnect = enabled;
+    setConfig(changed);
+    saveConfig();
 }
 
 // Every assignment notifies, also when the value is unchanged: the views simply redraw.

@@ -5,6 +5,7 @@
 #include "controller/ManagerEnvironment.h"
 #include "system/MonitoringTypes.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -134,6 +135,8 @@ public:
 
     // --- launch at login -------------------------------------------------------------
     void setLaunchAtLogin(bool enabled);
+    // Whether the application connects by itself once it has started; saved at once.
+    void setAutoConnect(bool enabled);
 
 signals:
     void isConnectedChanged();
@@ -160,7 +163,9 @@ private:
 
     // --- connection control (ConnectionControl.cpp) -----------------------------------------
     // The connect task; `generation` identifies it, disconnect bumps m_connectGeneration.
-    QCoro::Task<> runConnectTask(quint64 generation);
+    // `restoring`: a restart after an unexpected exit, which keeps "正在重新连接…" and whose
+    // failure gives the connection up.
+    QCoro::Task<> runConnectTask(quint64 generation, bool restoring);
     QCoro::Task<std::optional<ControlError>> waitForControllerReady(quint64 generation);
     bool connectStillWanted(const QPointer<MihomoManager>& self, quint64 generation) const;
     void failConnect(const ControlError& error);
@@ -168,6 +173,12 @@ private:
     void cleanupOrphanCore();
     void applySystemProxy(bool enabled);
     void onCoreEndedUnexpectedly();
+    // Recovery: the core is started again after a pause, unless it ended too often lately.
+    void beginRecovery();
+    void giveUpRecovery();
+    // After sleep or a network change: the core must answer, its connections are closed.
+    void recheckCore();
+    QCoro::Task<> recheckCoreTask(quint64 generation);
 
     QNetworkAccessManager* m_network = nullptr; // shared by every request to the core
     std::unique_ptr<CoreApiClient> m_coreApi;   // controller requests, with the secret
@@ -175,6 +186,9 @@ private:
     quint64 m_connectGeneration = 0;
     bool m_connectRunning = false;
     bool m_awaitingReadiness = false;
+    bool m_recovering = false;       // between an unexpected exit and its restart's outcome
+    QList<qint64> m_recentCoreExits; // m_recoveryClock times of exits within the window
+    QElapsedTimer m_recoveryClock;   // started with the controller
     // --- end of connection control ------------------------------------------------------------
 
     // --- monitoring (Monitoring.cpp) --------------------------------------------------------

@@ -27,7 +27,9 @@ PlatformServices PlatformServices::forHost(const QString& homeDir) {
     services.adminAuthorizer = std::make_unique<PkexecAuthorizer>();
     services.loginItem = std::make_unique<XdgAutostartLoginItem>(xdgConfigHome(homeDir));
     services.machineIdentity = std::make_unique<LinuxMachineIdentity>();
+    services.sleepWatcher = std::make_unique<LogindSleepWatcher>(QDBusConnection::systemBus());
 #endif
+    services.networkWatcher = std::make_unique<SystemNetworkWatcher>();
     services.interfaces = systemInterfaceAddresses;
     services.lanInterfacePrefixes = ::lanInterfacePrefixes();
     services.deviceName = DeviceName::current;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AdminAuthorizer.h"
+#include "platform/ConnectivityWatchers.h"
 #include "platform/LoginItem.h"
 #include "platform/MachineIdentity.h"
 #include "platform/NetworkInterfaces.h"
@@ -15,6 +16,9 @@ struct PlatformServices {
     std::unique_ptr<AdminAuthorizer> adminAuthorizer;
     std::unique_ptr<LoginItem> loginItem;
     std::unique_ptr<MachineIdentity> machineIdentity;
+    // While connected, a wake-up or a network change re-checks the core (none: not watched).
+    std::unique_ptr<SleepWatcher> sleepWatcher;
+    std::unique_ptr<NetworkWatcher> networkWatcher;
     InterfaceLister interfaces;
     QStringList lanInterfacePrefixes;
     std::function<QString()> deviceName; // user-visible computer name, else host name
