@@ -79,7 +79,15 @@ SettingsView::SettingsView(MihomoManager& manager, QWidget* parent)
     addRow(QStringLiteral("使用人备注"), m_accountValue);
     addRow(QStringLiteral("当前设备"), m_deviceValue);
     addRow(QStringLiteral("鉴权服务器"), m_serverValue);
-    addRow(QStringLiteral("开机自动启动"), m_launchAtLoginSwitch, true);
+    m_autoConnectSwitch = new SwitchButton(group);
+    m_autoConnectSwitch->setObjectName(QStringLiteral("autoConnectSwitch"));
+    m_autoConnectSwitch->setAccessibleName(QStringLiteral("启动后自动连接"));
+    connect(m_autoConnectSwitch, &QAbstractButton::clicked, this, [this] {
+        m_manager.setAutoConnect(!m_manager.config().autoConnect);
+        render();
+    });
+    addRow(QStringLiteral("开机自动启动"), m_launchAtLoginSwitch);
+    addRow(QStringLiteral("启动后自动连接"), m_autoConnectSwitch, true);
     column->addWidget(group);
     column->addStretch(1);
 
@@ -112,4 +120,5 @@ void SettingsView::render() {
     m_deviceValue->setText(m_manager.currentDeviceName());
     m_serverValue->setText(config.resolvedApiBaseURL());
     m_launchAtLoginSwitch->setChecked(m_manager.launchAtLogin());
+    m_autoConnectSwitch->setChecked(config.autoConnect);
 }

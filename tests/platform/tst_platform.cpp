@@ -3,6 +3,7 @@
 
 #include "platform/AdminAuthorizer.h"
 #include "platform/AppPaths.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/DeviceName.h"
 #include "platform/LoginItem.h"
 #include "platform/MachineIdentity.h"
@@ -108,6 +109,7 @@ private slots:
     void appleScriptEscapesPath();
     void appleScriptOutcome_data();
     void appleScriptOutcome();
+    void osascriptNotification();
     void pkexecAuthorizes_data();
     void pkexecAuthorizes();
 
@@ -323,6 +325,18 @@ void PlatformTest::appleScriptOutcome() {
     QCOMPARE(tools.calls(), expected);
 }
 
+void PlatformTest::osascriptNotification() {
+    QCOMPARE(OsascriptNotifier::scriptFor("Miravo VPN", "a \"b\" \\ c\nd"),
+             R"(display notification "a \"b\" \\ c d" with title "Miravo VPN")");
+    FakeTools tools;
+    OsascriptNotifier notifier(tools.add("osascript"));
+    notifier.notify("Miravo VPN", "已重新连接");
+    // Started without waiting for it.
+    const Calls expected = {
+        {"osascript", "-e", OsascriptNotifier::scriptFor("Miravo VPN", "已重新连接")}};
+    QTRY_COMPARE(tools.calls(), expected);
+}
+
 void PlatformTest::pkexecAuthorizes_data() {
     QTest::addColumn<QString>("launcherKind");
     QTest::addColumn<int>("pkexecExit"); // -1: the fake runs the command as a real pkexec would
@@ -389,12 +403,13 @@ void PlatformTest::launchAgentText() {
         LaunchAgentLoginItem::agentText(
             R"(/Applications/Tom & "Jerry's" <VPN>.app/Contents/MacOS/VantrelVPN)")
             .split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 14);
+    QCOMPARE(lines.size(), 15);
     QCOMPARE(lines[1], R"(<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" )"
                        R"("http://www.apple.com/DTDs/PropertyList-1.0.dtd">)");
     QCOMPARE(lines[8], "        <string>/Applications/Tom &amp; &quot;Jerry&apos;s&quot; "
                        "&lt;VPN&gt;.app/Contents/MacOS/VantrelVPN</string>");
-    QCOMPARE(lines[13], "</plist>"); // and no line feed after it
+    QCOMPARE(lines[9], "        <string>--hidden</string>");
+    QCOMPARE(lines[14], "</plist>"); // and no line feed after it
 }
 
 void PlatformTest::autostartExec_data() {
@@ -418,7 +433,7 @@ void PlatformTest::autostartExec() {
                                                      "Name=Miravo VPN\n"
                                                      "Exec=" +
                                                          exec +
-                                                         "\n"
+                                                         " --hidden\n"
                                                          "X-GNOME-Autostart-enabled=true\n");
 }
 

@@ -60,7 +60,8 @@ private slots:
             QVERIFY(lines.contains("Type=Application"));
             QVERIFY(lines.contains("Name=Miravo VPN"));
             // Blanks and "&" need no escaping inside the quoted argument.
-            QVERIFY2(lines.contains("Exec=\"" + executable + '"'), qPrintable(readText(entry)));
+            QVERIFY2(lines.contains("Exec=\"" + executable + "\" --hidden"),
+                     qPrintable(readText(entry)));
         }
         // Read again at start-up.
         QVERIFY(MihomoManager(environment()).launchAtLogin());
