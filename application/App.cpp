@@ -4,7 +4,7 @@
 #include "Notifications.h"
 #include "StatusNotifierItem.h"
 #include "controller/MihomoManager.h"
-#include "platform/DesktopNotifier.h"
+#include "platform/linux/FreedesktopNotifier.h"
 #include "ui/ContentView.h"
 #include "ui/MenuBarContent.h"
 

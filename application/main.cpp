@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VantrelVPN"));
     QApplication::setApplicationDisplayName(QStringLiteral("Miravo VPN"));
-    QApplication::setDesktopFileName(QStringLiteral("vantrel-vpn"));
+    QApplication::setDesktopFileName(QStringLiteral("com.vantrel.vpn"));
 
     // Installed first: a signal that arrives while the controller starts up is reported once
     // the event loop runs, and still ends in an orderly quit.

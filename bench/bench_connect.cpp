@@ -4,7 +4,10 @@
 // killed core to "已连接" again (the first recovery pause is 1 s), and the controller's CPU while
 // connected and idle with the sleep and network watchers on (30 s).
 #include "controller/MihomoManager.h"
+#include "platform/SystemNetworkWatcher.h"
 #include "platform/SystemProxy.h"
+#include "platform/linux/LinuxDesktopProxy.h"
+#include "platform/linux/LogindSleepWatcher.h"
 
 #include <QCoreApplication>
 #include <QDir>

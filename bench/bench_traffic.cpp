@@ -5,7 +5,7 @@
 // The idle run starts this program again as "--serve <port>": a stand-in core and quota service
 // in another process, so that getrusage counts the controller's side alone.
 #include "controller/MihomoManager.h"
-#include "system/TrafficStream.h"
+#include "monitoring/TrafficStream.h"
 
 #include <benchmark/benchmark.h>
 

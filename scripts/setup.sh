@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev qt6-svg-dev
+    qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-svg-dev
     libqt6svg6 qt6-qpa-plugins
     qcoro-qt6-dev libyaml-cpp-dev libbenchmark-dev
     fonts-noto-cjk xvfb xauth util-linux procps dbus-daemon dbus-bin
+    lintian desktop-file-utils appstream
 )
 
 missing=()

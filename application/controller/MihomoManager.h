@@ -3,7 +3,7 @@
 #include "config/AppConfig.h"
 #include "controller/ControlError.h"
 #include "controller/ManagerEnvironment.h"
-#include "system/MonitoringTypes.h"
+#include "monitoring/MonitoringTypes.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -4,9 +4,9 @@
 
 #include "config/Deployment.h"
 #include "config/SettingsStore.h"
-#include "system/QuotaClient.h"
-#include "system/ReplyWait.h"
-#include "system/TrafficStream.h"
+#include "monitoring/QuotaClient.h"
+#include "monitoring/ReplyWait.h"
+#include "monitoring/TrafficStream.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>

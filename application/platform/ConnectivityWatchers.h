@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDBusConnection>
 #include <QObject>
 
 // Tells when the machine has woken from sleep.
@@ -21,24 +20,4 @@ public:
 
 signals:
     void changed();
-};
-
-// Linux: logind's PrepareForSleep(false) on the system bus.
-class LogindSleepWatcher : public SleepWatcher {
-    Q_OBJECT
-public:
-    explicit LogindSleepWatcher(QDBusConnection systemBus, QObject* parent = nullptr);
-
-private slots:
-    void prepareForSleep(bool sleeping);
-};
-
-// QNetworkInformation's reachability and transport medium, where a backend offers them.
-class SystemNetworkWatcher : public NetworkWatcher {
-    Q_OBJECT
-public:
-    explicit SystemNetworkWatcher(QObject* parent = nullptr);
-
-private:
-    bool m_online = true;
 };

@@ -26,26 +26,3 @@ protected:
 private:
     QString m_filePath;
 };
-
-// macOS: ~/Library/LaunchAgents/com.vantrel.vpn.plist.
-class LaunchAgentLoginItem : public FileLoginItem {
-public:
-    explicit LaunchAgentLoginItem(const QString& homeDir);
-    static QString agentText(const QString& executablePath);
-
-protected:
-    QString contentFor(const QString& executablePath) const override;
-};
-
-// Linux: the XDG autostart entry <config folder>/autostart/com.vantrel.vpn.desktop.
-class XdgAutostartLoginItem : public FileLoginItem {
-public:
-    // `configDir` is $XDG_CONFIG_HOME (by default ~/.config).
-    explicit XdgAutostartLoginItem(const QString& configDir);
-    static QString entryText(const QString& executablePath);
-    // The Exec value for one program path, quoted and escaped for a desktop entry.
-    static QString execValue(const QString& executablePath);
-
-protected:
-    QString contentFor(const QString& executablePath) const override;
-};

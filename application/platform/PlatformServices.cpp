@@ -1,5 +1,15 @@
 #include "platform/PlatformServices.h"
 #include "platform/DeviceName.h"
+#include "platform/SystemNetworkWatcher.h"
+#include "platform/linux/LinuxDesktopProxy.h"
+#include "platform/linux/LinuxMachineIdentity.h"
+#include "platform/linux/LogindSleepWatcher.h"
+#include "platform/linux/PkexecAuthorizer.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+#include "platform/macos/AppleScriptAuthorizer.h"
+#include "platform/macos/IoregMachineIdentity.h"
+#include "platform/macos/LaunchAgentLoginItem.h"
+#include "platform/macos/NetworkSetupProxy.h"
 
 #include <QDir>
 

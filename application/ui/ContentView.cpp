@@ -1,7 +1,7 @@
 #include "ui/ContentView.h"
 
 #include "controller/MihomoManager.h"
-#include "system/ByteFormatter.h"
+#include "monitoring/ByteFormatter.h"
 #include "ui/Card.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PlainButton.h"

@@ -1,7 +1,7 @@
 #include "ui/MenuBarContent.h"
 
 #include "controller/MihomoManager.h"
-#include "system/ByteFormatter.h"
+#include "monitoring/ByteFormatter.h"
 
 #include <QMenu>
 

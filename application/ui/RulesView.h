@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/AppConfig.h"
-#include "system/MonitoringTypes.h"
+#include "monitoring/MonitoringTypes.h"
 
 #include <QWidget>
 

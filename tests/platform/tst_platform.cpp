@@ -3,13 +3,21 @@
 
 #include "platform/AdminAuthorizer.h"
 #include "platform/AppPaths.h"
-#include "platform/DesktopNotifier.h"
 #include "platform/DeviceName.h"
 #include "platform/LoginItem.h"
 #include "platform/MachineIdentity.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/PlatformServices.h"
 #include "platform/SystemProxy.h"
+#include "platform/linux/LinuxDesktopProxy.h"
+#include "platform/linux/LinuxMachineIdentity.h"
+#include "platform/linux/PkexecAuthorizer.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+#include "platform/macos/AppleScriptAuthorizer.h"
+#include "platform/macos/IoregMachineIdentity.h"
+#include "platform/macos/LaunchAgentLoginItem.h"
+#include "platform/macos/NetworkSetupProxy.h"
+#include "platform/macos/OsascriptNotifier.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -17,6 +18,20 @@ namespace {
 QString readText(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// What the freedesktop validator, as a distribution's review runs it, says of an entry: empty
+// when it accepts it.
+QString desktopEntryComplaints(const QString& validator, const QString& path) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(validator, {path});
+    if (!process.waitForFinished(30000))
+        return QStringLiteral("desktop-file-validate did not finish");
+    const QString output = QString::fromUtf8(process.readAll()).trimmed();
+    if (process.exitCode() != 0 && output.isEmpty())
+        return QStringLiteral("desktop-file-validate failed");
+    return output;
 }
 
 } // namespace
@@ -30,6 +45,7 @@ private slots:
         QTest::newRow("plain") << QStringLiteral("opt");
         QTest::newRow("blanks") << QStringLiteral("My Apps/Miravo VPN");
         QTest::newRow("ampersand") << QStringLiteral("R&D");
+        QTest::newRow("percent and blanks") << QStringLiteral("100% Tools/Miravo VPN");
     }
 
     void turnsOnAndOffTwiceEach() {
@@ -50,6 +66,10 @@ private slots:
         QVERIFY(other.open(QIODevice::WriteOnly));
         other.close();
 
+        // desktop-file-utils comes with the test command's setup; without it only the validation is
+        // left out.
+        const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+
         MihomoManager manager(environment());
         QVERIFY(!manager.launchAtLogin());
         for (int round = 0; round < 2; ++round) {
@@ -60,8 +80,12 @@ private slots:
             QVERIFY(lines.contains("Type=Application"));
             QVERIFY(lines.contains("Name=Miravo VPN"));
             // Blanks and "&" need no escaping inside the quoted argument.
-            QVERIFY2(lines.contains("Exec=\"" + executable + "\" --hidden"),
+            QString expectedExec = executable;
+            expectedExec.replace('%', QStringLiteral("%%")); // a literal % in Exec is doubled
+            QVERIFY2(lines.contains("Exec=\"" + expectedExec + "\" --hidden"),
                      qPrintable(readText(entry)));
+            if (!validator.isEmpty())
+                QCOMPARE(desktopEntryComplaints(validator, entry), QString());
         }
         // Read again at start-up.
         QVERIFY(MihomoManager(environment()).launchAtLogin());

@@ -4,6 +4,9 @@
 #include "platform/AdminAuthorizer.h"
 #include "platform/LoginItem.h"
 #include "platform/SystemProxy.h"
+#include "platform/linux/LinuxDesktopProxy.h"
+#include "platform/linux/PkexecAuthorizer.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QDir>
 #include <QFile>
