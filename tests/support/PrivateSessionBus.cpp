@@ -2,6 +2,9 @@
 
 #include <QDeadlineTimer>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 PrivateSessionBus::~PrivateSessionBus() {
     if (m_daemon.state() != QProcess::NotRunning) {
         m_daemon.terminate();
@@ -13,6 +16,8 @@ PrivateSessionBus::~PrivateSessionBus() {
 
 bool PrivateSessionBus::start() {
     m_daemon.setProcessChannelMode(QProcess::SeparateChannels);
+    // Gone with the test, even when the test crashes.
+    m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_daemon.start(QStringLiteral("dbus-daemon"),
                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
                     QStringLiteral("--nopidfile"), QStringLiteral("--print-address")});
