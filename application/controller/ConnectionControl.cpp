@@ -278,6 +278,10 @@ void MihomoManager::toggleTun(bool enabled) {
     // A connect still running started in the old mode; it is restarted like a connection.
     if (!m_isConnected && !m_connectRunning && !m_recovering)
         return;
+    reconnectAfterPause();
+}
+
+void MihomoManager::reconnectAfterPause() {
     disconnect();
     const quint64 generation = m_connectGeneration;
     QTimer::singleShot(m_env.tunReconnectDelayMs, this, [this, generation] {

@@ -53,6 +53,16 @@ void MihomoManager::saveConfig() {
     SettingsStore(configFileURL(), QString()).save(m_config);
 }
 
+void MihomoManager::importAccount(const AccountImport& account) {
+    setConfig(account.appliedTo(m_config));
+    saveConfig();
+    refreshQuota(); // the token, and so the account the quota belongs to, may have changed
+    // The running core keeps the old node until it starts again with the new configuration; a
+    // connect still running wrote the old one.
+    if (m_isConnected || m_connectRunning || m_recovering)
+        reconnectAfterPause();
+}
+
 QString MihomoManager::buildMihomoYAML() const {
     return ::buildMihomoYAML(m_config, {m_env.mixedPort, m_env.apiPort, m_secret});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/AccountImport.h"
 #include "config/AppConfig.h"
 #include "controller/ControlError.h"
 #include "controller/ManagerEnvironment.h"
@@ -118,6 +119,9 @@ public:
     // --- settings and configuration --------------------------------------------------------
     void saveConfig();
     QString buildMihomoYAML() const;
+    // Takes over a checked account: saves it, refreshes the quota and, while connected,
+    // reconnects so that the new node takes effect.
+    void importAccount(const AccountImport& account);
 
     // --- live reconfiguration ------------------------------------------------------------
     void switchMode(ProxyMode mode);
@@ -179,6 +183,8 @@ private:
     // After sleep or a network change: the core must answer, its connections are closed.
     void recheckCore();
     QCoro::Task<> recheckCoreTask(quint64 generation);
+    // Disconnects now and connects again after the short pause, in the settings then current.
+    void reconnectAfterPause();
 
     QNetworkAccessManager* m_network = nullptr; // shared by every request to the core
     std::unique_ptr<CoreApiClient> m_coreApi;   // controller requests, with the secret

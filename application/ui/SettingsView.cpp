@@ -1,6 +1,7 @@
 #include "ui/SettingsView.h"
 
 #include "controller/MihomoManager.h"
+#include "ui/AccountImportDialog.h"
 #include "ui/Card.h"
 #include "ui/ElidedLabel.h"
 #include "ui/SwitchButton.h"
@@ -89,6 +90,15 @@ SettingsView::SettingsView(MihomoManager& manager, QWidget* parent)
     addRow(QStringLiteral("开机自动启动"), m_launchAtLoginSwitch);
     addRow(QStringLiteral("启动后自动连接"), m_autoConnectSwitch, true);
     column->addWidget(group);
+    auto* importAccount = new QPushButton(QStringLiteral("导入账号…"), this);
+    importAccount->setObjectName(QStringLiteral("importAccountButton"));
+    importAccount->setAutoDefault(false); // Return stays with "完成"
+    connect(importAccount, &QPushButton::clicked, this, [this] {
+        auto* dialog = new AccountImportDialog(m_manager, window());
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
+    column->addWidget(importAccount, 0, Qt::AlignLeft);
     column->addStretch(1);
 
     auto* bottom = new QHBoxLayout;

@@ -7,8 +7,8 @@ class ElidedLabel;
 class SwitchButton;
 
 // The settings sheet: account label, this computer's name, the service address and the
-// launch-at-login and auto-connect switches. "完成" saves the settings file; the auto-connect
-// switch saves its own change at once.
+// launch-at-login and auto-connect switches, and the import of an account below them. "完成"
+// and an import save the settings file; the auto-connect switch saves its own change at once.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:

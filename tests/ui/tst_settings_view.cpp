@@ -89,6 +89,15 @@ void SettingsViewTest::autoConnectRowSavesAtOnce() {
     const QRect row(toggle->mapTo(&view, QPoint(0, 0)), toggle->size());
     QVERIFY(row.top() > launchAtLogin->mapTo(&view, QPoint(0, 0)).y());
     QVERIFY(view.rect().contains(row));
+    // Nothing below it is squeezed out: the import button and "完成" follow, whole.
+    auto* form = find<QWidget>(view, "settingsForm");
+    auto* import = find<QPushButton>(view, "importAccountButton");
+    auto* done = find<QPushButton>(view, "doneButton");
+    QVERIFY(form && import && done);
+    QVERIFY(import->geometry().top() >= form->geometry().bottom());
+    QVERIFY(done->geometry().top() >= import->geometry().bottom());
+    QVERIFY(view.rect().contains(done->geometry()));
+    QCOMPARE(import->height(), import->sizeHint().height());
 
     // Turned on the way a screen reader does it; saved without "完成".
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(toggle);

@@ -1,5 +1,6 @@
 // vantrel-config: prints what the application derives from its settings, for support and
 // debugging. The application itself takes no options.
+#include "config/AccountImport.h"
 #include "config/AppConfig.h"
 #include "config/MihomoYaml.h"
 #include "config/RuleParser.h"
@@ -25,6 +26,11 @@ const char usage[] =
     "      Print, per pattern, the normalized pattern, the core rule line and the fake-IP\n"
     "      filter entry a custom rule with this pattern produces (target DIRECT, or PROXY\n"
     "      with --proxy), or why it produces none.\n"
+    "  vantrel-config import SETTINGS_JSON LINK [TOKEN]\n"
+    "      Print the settings file (app_config.json) the application writes when the account\n"
+    "      of this vless:// share link, and the access token when one is given, is imported\n"
+    "      over this settings file. A link that cannot be imported exits with status 1 and\n"
+    "      the reason; nothing is written anywhere.\n"
     "  vantrel-config --help\n";
 
 void print(FILE* stream, const QString& text) {
@@ -55,19 +61,38 @@ QString quoted(const QString& text) {
     return out + u'"';
 }
 
-int render(const QString& path) {
+// The settings file as the application reads it; the reason goes to standard error.
+std::optional<AppConfig> readSettings(const QString& path) {
     QString reason;
     const auto bytes = readRegularFile(path, maxSettingsFileBytes, &reason);
-    if (!bytes) {
+    const auto config = bytes ? AppConfigCodec::decode(*bytes, &reason) : std::nullopt;
+    if (!config)
         print(stderr, QStringLiteral("vantrel-config: %1: %2\n").arg(path, reason));
+    return config;
+}
+
+int render(const QString& path) {
+    const auto config = readSettings(path);
+    if (!config)
         return 1;
-    }
-    const auto config = AppConfigCodec::decode(*bytes, &reason);
-    if (!config) {
-        print(stderr, QStringLiteral("vantrel-config: %1: %2\n").arg(path, reason));
-        return 1;
-    }
     print(stdout, buildMihomoYAML(*config, {17890, 19090, randomSecret()}));
+    return 0;
+}
+
+int importAccount(const QString& path, const QString& link, const QString& token) {
+    QString linkError;
+    QString tokenError;
+    const auto account = AccountImport::parse(link, token, &linkError, &tokenError);
+    if (!account) {
+        const QString reason = linkError.isEmpty() ? tokenError : linkError;
+        print(stderr, QStringLiteral("vantrel-config: %1\n").arg(reason));
+        return 1;
+    }
+    const auto config = readSettings(path);
+    if (!config)
+        return 1;
+    const QByteArray bytes = AppConfigCodec::encode(account->appliedTo(*config));
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     return 0;
 }
 
@@ -108,6 +133,9 @@ int main(int argc, char** argv) {
     }
     if (args.size() == 2 && args.first() == QLatin1String("render")) {
         return render(args.at(1));
+    }
+    if ((args.size() == 3 || args.size() == 4) && args.first() == QLatin1String("import")) {
+        return importAccount(args.at(1), args.at(2), args.value(3));
     }
     if (args.size() >= 2 && args.first() == QLatin1String("normalize")) {
         args.removeFirst();
