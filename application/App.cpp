@@ -1,10 +1,15 @@
 #include "App.h"
 
+#include "LaunchOptions.h"
+#include "Notifications.h"
+#include "StatusNotifierItem.h"
 #include "controller/MihomoManager.h"
+#include "platform/linux/FreedesktopNotifier.h"
 #include "ui/ContentView.h"
 #include "ui/MenuBarContent.h"
 
 #include <QCloseEvent>
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QTimer>
@@ -124,8 +129,56 @@ VantrelVPNApp::VantrelVPNApp(MihomoManager& manager, QObject* parent)
     connect(m_menuBarContent.get(), &MenuBarContent::quitRequested, this, &VantrelVPNApp::quit);
     // The icon follows the connection also while the window is closed.
     connect(&m_manager, &MihomoManager::isConnectedChanged, this, &VantrelVPNApp::updateTrayIcon);
+    m_window->setTrayAvailable([this] { return trayShown(); });
+    m_systemTray = QSystemTrayIcon::isSystemTrayAvailable();
+    if (!m_systemTray)
+        watchForLateTray();
     updateTrayIcon();
     m_tray.show();
+
+    m_notifications = std::make_unique<ConnectionNotifications>(
+        m_manager,
+        std::make_unique<FreedesktopNotifier>(QDBusConnection::sessionBus(),
+                                              QGuiApplication::desktopFileName()),
+        [this] { return m_window->isVisible() && !m_window->isMinimized(); });
+}
+
+void VantrelVPNApp::watchForLateTray() {
+    // Qt decides once, at start, whether a tray exists; a tray host that appears later (common
+    // at login) gets the icon through an item of our own.
+    m_statusNotifier = std::make_unique<StatusNotifierItem>(QDBusConnection::sessionBus());
+    m_statusNotifier->setTitle(QStringLiteral("Miravo VPN"));
+    m_statusNotifier->setContextMenu(m_menuBarContent->menu());
+    connect(m_statusNotifier.get(), &StatusNotifierItem::activated, this,
+            &VantrelVPNApp::showMainWindow);
+    connect(m_statusNotifier.get(), &StatusNotifierItem::registrationChanged, this, [this] {
+        // One icon only: Qt's own, should its tray have come up meanwhile, steps back.
+        m_tray.setVisible(!m_statusNotifier->isRegistered());
+    });
+    m_statusNotifier->start();
+}
+
+bool VantrelVPNApp::trayShown() const {
+    if (m_systemTray)
+        return true;
+    return m_statusNotifier &&
+           (m_statusNotifier->isRegistered() || m_statusNotifier->isHostAvailable());
+}
+
+void VantrelVPNApp::start(const LaunchOptions& options) {
+    if (!options.hidden) {
+        showMainWindow();
+    } else if (trayShown()) {
+        // As if the window had been shown: the quit path and quota polling need it.
+        windowShown();
+    } else {
+        // Never unreachable: without a tray the window comes up minimised.
+        m_window->showMinimized();
+    }
+    if (m_manager.config().autoConnect) {
+        // Once the window or the tray is up.
+        QTimer::singleShot(0, this, [this] { m_manager.toggleConnection(); });
+    }
 }
 
 VantrelVPNApp::~VantrelVPNApp() {
@@ -157,7 +210,10 @@ void VantrelVPNApp::windowShown() {
 }
 
 void VantrelVPNApp::updateTrayIcon() {
-    m_tray.setIcon(QIcon(trayIconResource(m_manager.isConnected())));
+    const QIcon icon(trayIconResource(m_manager.isConnected()));
+    m_tray.setIcon(icon);
+    if (m_statusNotifier)
+        m_statusNotifier->setIcon(icon);
 }
 
 void VantrelVPNApp::trayActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -8,8 +8,11 @@
 #include <memory>
 #include <optional>
 
+class ConnectionNotifications;
 class MihomoManager;
 class MenuBarContent;
+class StatusNotifierItem;
+struct LaunchOptions;
 
 // Holds the one controller of the process, created on first use for the current user.
 class SharedState {
@@ -81,7 +84,14 @@ public:
     MainWindow& mainWindow() { return *m_window; }
     QSystemTrayIcon& trayIcon() { return m_tray; }
     MenuBarContent& menuBarContent() { return *m_menuBarContent; }
+    // The tray icon over D-Bus, used when no tray was there at start; null otherwise.
+    StatusNotifierItem* statusNotifierItem() const { return m_statusNotifier.get(); }
+    // Whether a tray shows the icon, so that the window may be hidden.
+    bool trayShown() const;
 
+    // Shows the window, or with --hidden only the tray icon (the window minimised when there is
+    // no tray), and connects once when the settings ask for it.
+    void start(const LaunchOptions& options);
     // Shows, raises and activates the main window (launch, tray click, a second launch).
     void showMainWindow();
     // Ends the event loop; the terminate hook then runs (QCoreApplication::aboutToQuit).
@@ -92,10 +102,14 @@ private:
     void windowShown();
     void updateTrayIcon();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    void watchForLateTray();
 
     MihomoManager& m_manager;
     AppDelegate m_delegate;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<MenuBarContent> m_menuBarContent;
     QSystemTrayIcon m_tray;
+    bool m_systemTray = false; // Qt's own tray icon works
+    std::unique_ptr<StatusNotifierItem> m_statusNotifier;
+    std::unique_ptr<ConnectionNotifications> m_notifications;
 };

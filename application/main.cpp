@@ -1,4 +1,5 @@
 #include "App.h"
+#include "LaunchOptions.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
 
@@ -9,8 +10,20 @@
 #include <QTranslator>
 
 #include <csignal>
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
+    // Checked before anything else starts, so that a wrong call changes nothing.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const std::optional<LaunchOptions> options = LaunchOptions::parse(arguments);
+    if (!options) {
+        const QByteArray usage = LaunchOptions::usage();
+        std::fwrite(usage.constData(), 1, size_t(usage.size()), stderr);
+        return 2;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VantrelVPN"));
     QApplication::setApplicationDisplayName(QStringLiteral("Miravo VPN"));
@@ -28,8 +41,11 @@ int main(int argc, char* argv[]) {
     TerminationSignals terminationSignals({SIGTERM, SIGINT, SIGHUP});
 
     SingleInstance instance(SingleInstance::socketPathForCurrentUser());
-    if (!instance.claim())
+    if (!instance.claim()) {
+        if (options->hidden) // started at login while already running: nothing to show
+            return 0;
         return instance.askRunningToRaise() ? 0 : 1; // 1: the running instance did not answer
+    }
 
     VantrelVPNApp app;
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tray/vantrel-vpn.svg")));
@@ -37,6 +53,6 @@ int main(int argc, char* argv[]) {
                      &VantrelVPNApp::showMainWindow);
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app,
                      &VantrelVPNApp::quit);
-    app.showMainWindow();
+    app.start(*options);
     return application.exec();
 }

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 QJsonObject ConnectionRecord::toJson() const {
@@ -34,8 +35,28 @@ ConnectionRegistry::ConnectionRegistry(QObject* parent) : QObject(parent) {
     m_sampler.start();
 }
 
-void ConnectionRegistry::add(const ConnectionRecord* record) {
-    m_open.insert(record);
+void ConnectionRegistry::add(const ConnectionRecord* record, std::function<void()> close) {
+    m_open.emplace(record, std::move(close));
+}
+
+void ConnectionRegistry::close(const QString& id) {
+    for (auto& [record, close] : m_open) {
+        if (record->id == id && close) {
+            std::exchange(close, nullptr)();
+            return;
+        }
+    }
+}
+
+void ConnectionRegistry::closeAll() {
+    // Collected first: a connection may end (and leave the registry) while it is closed.
+    std::vector<std::function<void()>> closers;
+    for (auto& [record, close] : m_open) {
+        if (close)
+            closers.push_back(std::exchange(close, nullptr));
+    }
+    for (const auto& close : closers)
+        close();
 }
 
 void ConnectionRegistry::remove(const ConnectionRecord* record) {
@@ -53,7 +74,10 @@ void ConnectionRegistry::countDownload(ConnectionRecord* record, qint64 bytes) {
 }
 
 QJsonObject ConnectionRegistry::snapshot() const {
-    std::vector<const ConnectionRecord*> records(m_open.begin(), m_open.end());
+    std::vector<const ConnectionRecord*> records;
+    records.reserve(m_open.size());
+    for (const auto& entry : m_open)
+        records.push_back(entry.first);
     std::sort(
         records.begin(), records.end(),
         [](const ConnectionRecord* a, const ConnectionRecord* b) { return a->start < b->start; });

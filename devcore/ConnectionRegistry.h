@@ -7,7 +7,8 @@
 #include <QObject>
 #include <QTimer>
 
-#include <set>
+#include <functional>
+#include <map>
 
 // One proxied connection as the controller lists it.
 struct ConnectionRecord {
@@ -32,7 +33,9 @@ class ConnectionRegistry : public QObject {
 public:
     explicit ConnectionRegistry(QObject* parent = nullptr);
 
-    void add(const ConnectionRecord* record);
+    // `close` ends the connection (both sockets); it is called at most once, from close() or
+    // closeAll(), and the record is removed when its owner goes.
+    void add(const ConnectionRecord* record, std::function<void()> close);
     void remove(const ConnectionRecord* record);
     void countUpload(ConnectionRecord* record, qint64 bytes);
     void countDownload(ConnectionRecord* record, qint64 bytes);
@@ -40,6 +43,8 @@ public:
     qint64 uploadTotal() const { return m_uploadTotal; }
     qint64 downloadTotal() const { return m_downloadTotal; }
     QJsonObject snapshot() const;
+    void close(const QString& id);
+    void closeAll();
 
 signals:
     // Bytes in the last second and in total, as one "/traffic" line carries them.
@@ -48,7 +53,7 @@ signals:
 private:
     void sample();
 
-    std::set<const ConnectionRecord*> m_open;
+    std::map<const ConnectionRecord*, std::function<void()>> m_open;
     qint64 m_uploadTotal = 0;
     qint64 m_downloadTotal = 0;
     qint64 m_uploadAtLastSample = 0;

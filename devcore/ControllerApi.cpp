@@ -53,6 +53,12 @@ void ControllerApi::handle(const ControllerRequest& request, ControllerConnectio
         streamTraffic(connection);
     } else if (segments.size() == 1 && first == u"connections" && method == "GET") {
         connection->reply(200, m_core.registry().snapshot());
+    } else if (segments.size() == 1 && first == u"connections" && method == "DELETE") {
+        m_core.registry().closeAll();
+        connection->replyNoContent();
+    } else if (segments.size() == 2 && first == u"connections" && method == "DELETE") {
+        m_core.registry().close(segments.at(1)); // an unknown id is no error
+        connection->replyNoContent();
     } else if (segments.size() == 2 && first == u"proxies" && segments.at(1) == u"GLOBAL") {
         if (method == "GET")
             getGlobal(connection);

@@ -1,9 +1,12 @@
 #include "InboundSession.h"
 
+#include <QPointer>
+
 #include "Log.h"
 #include "Relay.h"
 #include "Router.h"
 
+#include <QPointer>
 #include <QTcpSocket>
 #include <QUrl>
 #include <QUuid>
@@ -239,7 +242,10 @@ void InboundSession::onUpstreamConnected() {
     m_upstream->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_record.destinationIP = m_upstream->peerAddress().toString();
     m_record.start = QDateTime::currentDateTimeUtc();
-    m_registry.add(&m_record);
+    m_registry.add(&m_record, [session = QPointer<InboundSession>(this)] {
+        if (session)
+            session->close();
+    });
     m_registered = true;
 
     if (m_protocol == Protocol::Socks5)
@@ -318,6 +324,14 @@ void InboundSession::fail(Failure failure) {
         finish();
     else
         m_client->disconnectFromHost();
+}
+
+void InboundSession::close() {
+    // As the real core does: both sides are cut, the client sees its connection end.
+    m_client->abort();
+    if (m_upstream)
+        m_upstream->abort();
+    finish();
 }
 
 void InboundSession::finish() {

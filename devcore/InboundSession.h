@@ -19,6 +19,9 @@ public:
                    QObject* parent = nullptr);
     ~InboundSession() override;
 
+    // Ends the relayed connection at once (the controller's DELETE /connections).
+    void close();
+
 private:
     enum class Phase { Greeting, SocksMethods, SocksRequest, HttpHeader, Connecting, Relaying };
     enum class Protocol { Socks5, HttpConnect, HttpPlain };

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-svg-dev
     libqt6svg6 qt6-qpa-plugins
     qcoro-qt6-dev libyaml-cpp-dev libbenchmark-dev
-    fonts-noto-cjk xvfb xauth util-linux procps libcap2-bin
+    fonts-noto-cjk xvfb xauth util-linux procps libcap2-bin dbus-daemon dbus-bin
     lintian desktop-file-utils appstream
 )
 

@@ -421,6 +421,7 @@ std::optional<AppConfig> decode(const QByteArray& json, QString* error) {
     reader.boolean("bypassAppleCN", config.bypassAppleCN);
     reader.boolean("blockQuic", config.blockQuic);
     reader.rules("customRules", config.customRules);
+    reader.boolean("autoConnect", config.autoConnect);
     if (reader.failed()) {
         return failWith(reader.error());
     }
@@ -462,6 +463,7 @@ QByteArray encode(const AppConfig& config) {
         out.append("\"}");
     }
     out.append(']');
+    writer.boolean("autoConnect", config.autoConnect);
     return writer.finish();
 }
 

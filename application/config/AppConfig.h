@@ -60,6 +60,7 @@ struct AppConfig {
     bool bypassAppleCN = true;
     bool blockQuic = true;
     QList<CustomRule> customRules; // newest first
+    bool autoConnect = false;      // connect once at start-up
 
     // The built-in record of defaults.
     static AppConfig empty();
@@ -74,6 +75,6 @@ namespace AppConfigCodec {
 // Strict decoding: absent keys and nulls take their defaults, anything else wrong fails.
 // On failure `error` (when given) receives a one-line reason.
 std::optional<AppConfig> decode(const QByteArray& json, QString* error = nullptr);
-// Compact JSON, all eighteen keys in field order, rule ids in upper case.
+// Compact JSON, all nineteen keys in field order, rule ids in upper case.
 QByteArray encode(const AppConfig& config);
 } // namespace AppConfigCodec

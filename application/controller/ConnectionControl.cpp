@@ -1,4 +1,5 @@
-// Connect and disconnect, the TUN switch and authorisation, start-up recovery.
+// Connect and disconnect, recovery after an unexpected core exit, the re-check after sleep or a
+// network change, the TUN switch and authorisation, start-up recovery.
 #include "controller/ControlError.h"
 #include "controller/CoreApi.h"
 #include "controller/CoreSupervisor.h"
@@ -50,6 +51,7 @@ QString authorizationFailureText(TunAuthorization outcome, const QString& refusa
     }
     return refusal;
 }
+const QString kRecoveringText = QStringLiteral("正在重新连接…");
 
 } // namespace
 
@@ -86,6 +88,7 @@ void MihomoManager::connect() {
     if (needsAuthorisation && m_authorizing)
         return; // the password dialog is open already
     setErrorMessage(QString());
+    m_recentCoreExits.clear(); // a connect of the user's own starts afresh
     if (needsAuthorisation) {
         authorizeThenConnect();
         return;
@@ -118,7 +121,7 @@ void MihomoManager::startConnectTask() {
     // A job on the main thread's queue: connect returns before the task does any work.
     QTimer::singleShot(0, this, [this, generation] {
         if (generation == m_connectGeneration)
-            runConnectTask(generation);
+            runConnectTask(generation, false);
     });
 }
 
@@ -127,13 +130,21 @@ bool MihomoManager::connectStillWanted(const QPointer<MihomoManager>& self,
     return self && generation == m_connectGeneration;
 }
 
-QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
+QCoro::Task<> MihomoManager::runConnectTask(quint64 generation, bool restoring) {
     QPointer<MihomoManager> self(this);
     // Read once: the file written below and the steps after the wait must agree.
     const bool tun = m_config.tunEnabled;
     const bool global = m_config.mode == ProxyMode::Global;
+    // A restart that fails ends the connection it was restoring, with that reason.
+    const auto fail = [this, restoring](const ControlError& error) {
+        if (restoring)
+            giveUpRecovery();
+        else
+            failConnect(error);
+    };
 
-    setStatusMessage(kStartingText);
+    if (!restoring)
+        setStatusMessage(kStartingText);
     ControlResult failure = m_supervisor->checkDataFolder();
     if (!failure)
         failure = PortGuard::ensureFree({mixedPort(), apiPort()});
@@ -144,7 +155,7 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
     if (!failure)
         failure = m_supervisor->startCoreProcess(tun);
     if (failure) {
-        failConnect(*failure);
+        fail(*failure);
         co_return;
     }
 
@@ -155,7 +166,7 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
         co_return;
     m_awaitingReadiness = false;
     if (readiness) {
-        failConnect(*readiness);
+        fail(*readiness);
         co_return;
     }
 
@@ -164,13 +175,16 @@ QCoro::Task<> MihomoManager::runConnectTask(quint64 generation) {
         if (!connectStillWanted(self, generation))
             co_return;
         if (selection) {
-            failConnect(ControlError::platform(*selection));
+            fail(ControlError::platform(*selection));
             co_return;
         }
     }
 
-    applySystemProxy(!tun);
+    // While restoring, the proxies kept pointing at the core all along and stay as they are.
+    if (!restoring)
+        applySystemProxy(!tun);
     m_connectRunning = false;
+    m_recovering = false;
     setIsConnected(true);
     setStatusMessage(tun ? kTunConnectedText : kConnectedText);
     setIsBusy(false);
@@ -233,7 +247,12 @@ void MihomoManager::onCoreEndedUnexpectedly() {
     // While the controller is awaited, the readiness wait reports the exit itself.
     if (m_connectRunning && m_awaitingReadiness)
         return;
-    ++m_connectGeneration; // a task awaiting the GLOBAL selection publishes nothing more
+    if (m_isConnected || m_recovering) {
+        beginRecovery();
+        return;
+    }
+    // A connect of the user's that already had its answer: its failure is shown as such.
+    ++m_connectGeneration; // the task awaiting the GLOBAL selection publishes nothing more
     stopTrafficStream();
     failConnect({0, kCoreDied});
     setUpSpeed(0);
@@ -241,10 +260,81 @@ void MihomoManager::onCoreEndedUnexpectedly() {
     setRecentConnections({});
 }
 
+void MihomoManager::beginRecovery() {
+    ++m_connectGeneration; // a restart still running publishes nothing more
+    m_connectRunning = false;
+    m_awaitingReadiness = false;
+    // What the ended process leaves behind goes first: its children, and a core whose launcher
+    // was killed, which would keep the ports the restart needs.
+    stopCoreProcess();
+    const qint64 now = m_recoveryClock.elapsed();
+    while (!m_recentCoreExits.isEmpty() &&
+           now - m_recentCoreExits.first() >= m_env.recoveryWindowMs)
+        m_recentCoreExits.removeFirst();
+    m_recentCoreExits.append(now);
+    const qsizetype attempt = m_recentCoreExits.size() - 1;
+    if (attempt >= m_env.recoveryPausesMs.size()) {
+        giveUpRecovery();
+        return;
+    }
+
+    stopTrafficStream();
+    setUpSpeed(0);
+    setDownSpeed(0);
+    if (!std::exchange(m_recovering, true)) {
+        setIsConnected(false);
+        setIsBusy(true);
+        setStatusMessage(kRecoveringText);
+    }
+    const quint64 generation = m_connectGeneration;
+    QTimer::singleShot(m_env.recoveryPausesMs.at(attempt), this, [this, generation] {
+        if (generation != m_connectGeneration)
+            return; // disconnected meanwhile
+        m_connectRunning = true;
+        runConnectTask(generation, true);
+    });
+}
+
+void MihomoManager::giveUpRecovery() {
+    ++m_connectGeneration;
+    m_recovering = false;
+    m_recentCoreExits.clear();
+    stopTrafficStream();
+    failConnect({0, kCoreDied});
+    setUpSpeed(0);
+    setDownSpeed(0);
+    setRecentConnections({});
+}
+
+void MihomoManager::recheckCore() {
+    if (m_isConnected)
+        recheckCoreTask(m_connectGeneration);
+}
+
+QCoro::Task<> MihomoManager::recheckCoreTask(quint64 generation) {
+    QPointer<MihomoManager> self(this);
+    const bool answers = co_await m_coreApi->probeVersion(m_env.wakeProbeTimeoutMs);
+    if (!self || generation != m_connectGeneration || !m_isConnected)
+        co_return;
+    if (!answers) {
+        // A core that no longer answers is replaced like one that ended.
+        stopCoreProcess();
+        beginRecovery();
+        co_return;
+    }
+    // Connections made over the old route would hang; applications reconnect over the new one.
+    const RequestError closed = co_await m_coreApi->closeAllConnections();
+    Q_UNUSED(closed) // best effort: the probe below tells how the core is doing
+    if (!self || generation != m_connectGeneration || !m_isConnected)
+        co_return;
+    testLatency();
+}
+
 void MihomoManager::disconnect() {
     // Ends a running connect task and a pending TUN reconnect: neither publishes afterwards.
     ++m_connectGeneration;
     const bool taskEnded = std::exchange(m_connectRunning, false);
+    const bool wasRecovering = std::exchange(m_recovering, false);
     m_awaitingReadiness = false;
 
     stopTrafficStream();
@@ -255,7 +345,7 @@ void MihomoManager::disconnect() {
     setDownSpeed(0);
     setRecentConnections({});
     setStatusMessage(kDisconnectedText);
-    if (taskEnded)
+    if (taskEnded || wasRecovering)
         setIsBusy(false);
 }
 
@@ -292,7 +382,7 @@ void MihomoManager::applyTunSwitch(bool enabled) {
     setConfig(changed);
     saveConfig();
     // A connect still running started in the old mode; it is restarted like a connection.
-    if (!m_isConnected && !m_connectRunning)
+    if (!m_isConnected && !m_connectRunning && !m_recovering)
         return;
     reconnectAfterPause();
 }

@@ -67,6 +67,14 @@ QCoro::Task<RequestError> sendJson(QNetworkAccessManager* network, QNetworkReque
     co_return transportError(holder.reply.data());
 }
 
+// Sends one request without a body and waits for its end.
+QCoro::Task<RequestError> sendEmpty(QNetworkAccessManager* network, QNetworkRequest request,
+                                    QByteArray verb) {
+    ReplyHolder holder{network->sendCustomRequest(request, verb)};
+    co_await holder.reply.data();
+    co_return transportError(holder.reply.data());
+}
+
 } // namespace
 
 QCoro::Task<bool> CoreApiClient::probeVersion(int timeoutMs) {
@@ -92,4 +100,11 @@ QCoro::Task<RequestError> CoreApiClient::reloadFullConfig(QString configPath) {
     return sendJson(m_network,
                     makeRequest(baseUrl() + QStringLiteral("/configs?force=true"), m_secret), "PUT",
                     QJsonObject{{QStringLiteral("path"), configPath}});
+}
+
+QCoro::Task<RequestError> CoreApiClient::closeAllConnections() {
+    return sendEmpty(
+        m_network,
+        makeRequest(baseUrl() + QStringLiteral("/connections"), m_secret, kRequestTimeoutMs),
+        "DELETE");
 }

@@ -25,6 +25,8 @@ public:
     QCoro::Task<RequestError> setGlobalProxySelection();
     // PUT /configs?force=true {"path": configPath}.
     QCoro::Task<RequestError> reloadFullConfig(QString configPath);
+    // DELETE /connections: the core closes every connection it carries.
+    QCoro::Task<RequestError> closeAllConnections();
 
 private:
     QNetworkAccessManager* m_network;

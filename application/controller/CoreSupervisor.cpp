@@ -62,8 +62,15 @@ ControlResult CoreSupervisor::writeMihomoYAML(const QString& text) const {
 }
 
 bool CoreSupervisor::createEmptyLog() const {
-    // A fresh file replaces whatever is there; a link's target is never truncated.
-    return writeFileAtomically(m_paths.coreLogFile(), QByteArray());
+    // One generation is kept, so that the reason of a crash is still readable after a restart.
+    // A rename moves a link itself, never its target; the new file replaces whatever is there.
+    const QString log = m_paths.coreLogFile();
+    if (const QFileInfo info(log); info.exists() || info.isSymLink()) {
+        const QString previous = log + QStringLiteral(".1");
+        QFile::remove(previous);
+        QFile::rename(log, previous);
+    }
+    return writeFileAtomically(log, QByteArray());
 }
 
 ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
@@ -86,8 +93,9 @@ ControlResult CoreSupervisor::startCoreProcess(bool tunEnabled) {
         process->setArguments({QStringLiteral("-d"), m_paths.dataDir, QStringLiteral("-f"),
                                m_paths.mihomoConfigFile()});
         process->setInputChannelMode(QProcess::ForwardedInputChannel);
-        // Whatever the core forks ends with it.
-        ChildProcessSetup::apply(*process, {.ownProcessGroup = true});
+        // Whatever the core forks ends with it, and it ends with the application (the
+        // launcher has its own liveness pipe).
+        ChildProcessSetup::apply(*process, {.ownProcessGroup = true, .endWithParent = true});
     }
     if (createEmptyLog()) {
         // One open file for both streams, so that their lines interleave instead of overwrite.

@@ -15,6 +15,11 @@ struct ManagerEnvironment {
     // The start-up checks that run child processes (orphaned core, proxies left pointing at it)
     // wait for finishStartupChecks(), so the window can appear first. A connect runs them first.
     bool deferStartupChecks = false;
+    // After an unexpected exit of the core the connection is restored by starting it again after
+    // each of these pauses in turn; one exit more within the window gives up.
+    QList<int> recoveryPausesMs = {1000, 2000, 4000};
+    int recoveryWindowMs = 60'000;
+    int wakeProbeTimeoutMs = 1000; // the core must answer this fast after sleep or a move
 
     static ManagerEnvironment forCurrentUser();
 };

@@ -33,6 +33,13 @@ MihomoManager::MihomoManager(ManagerEnvironment environment, QObject* parent)
                      &MihomoManager::onCoreEndedUnexpectedly);
     m_proxyKeeper = std::make_unique<SystemProxyKeeper>(m_env.platform.systemProxy.get(),
                                                         m_env.paths.proxySnapshotFile());
+    m_recoveryClock.start();
+    if (m_env.platform.sleepWatcher)
+        QObject::connect(m_env.platform.sleepWatcher.get(), &SleepWatcher::resumed, this,
+                         &MihomoManager::recheckCore);
+    if (m_env.platform.networkWatcher)
+        QObject::connect(m_env.platform.networkWatcher.get(), &NetworkWatcher::changed, this,
+                         &MihomoManager::recheckCore);
     // 2. The data folder, owner-only since it holds the access token.
     ensurePrivateFolder(m_env.paths.dataDir);
     // 3. Settings, with their fallbacks.
@@ -55,7 +62,7 @@ void MihomoManager::importAccount(const AccountImport& account) {
     refreshQuota(); // the token, and so the account the quota belongs to, may have changed
     // The running core keeps the old node until it starts again with the new configuration; a
     // connect still running wrote the old one.
-    if (m_isConnected || m_connectRunning)
+    if (m_isConnected || m_connectRunning || m_recovering)
         reconnectAfterPause();
 }
 
@@ -74,6 +81,13 @@ void MihomoManager::setLaunchAtLogin(bool enabled) {
     } else {
         setLaunchAtLoginState(false);
     }
+}
+
+void MihomoManager::setAutoConnect(bool enabled) {
+    AppConfig changed = m_config;
+    changed.autoConnect = enabled;
+    setConfig(changed);
+    saveConfig();
 }
 
 // Every assignment notifies, also when the value is unchanged: the views simply redraw.

@@ -7,6 +7,7 @@
 #include "controller/PortGuard.h"
 #include "monitoring/MonitoringTypes.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -146,6 +147,8 @@ public:
 
     // --- launch at login -------------------------------------------------------------
     void setLaunchAtLogin(bool enabled);
+    // Whether the application connects by itself once it has started; saved at once.
+    void setAutoConnect(bool enabled);
 
 signals:
     void isConnectedChanged();
@@ -172,7 +175,9 @@ private:
 
     // --- connection control (ConnectionControl.cpp) -----------------------------------------
     // The connect task; `generation` identifies it, disconnect bumps m_connectGeneration.
-    QCoro::Task<> runConnectTask(quint64 generation);
+    // `restoring`: a restart after an unexpected exit, which keeps "正在重新连接…" and whose
+    // failure gives the connection up.
+    QCoro::Task<> runConnectTask(quint64 generation, bool restoring);
     void startConnectTask();
     QCoro::Task<> authorizeThenConnect();
     QCoro::Task<> authorizeThenEnableTun(quint64 request);
@@ -186,6 +191,12 @@ private:
     void cleanupOrphanCore();
     void applySystemProxy(bool enabled);
     void onCoreEndedUnexpectedly();
+    // Recovery: the core is started again after a pause, unless it ended too often lately.
+    void beginRecovery();
+    void giveUpRecovery();
+    // After sleep or a network change: the core must answer, its connections are closed.
+    void recheckCore();
+    QCoro::Task<> recheckCoreTask(quint64 generation);
     // Disconnects now and connects again after the short pause, in the settings then current.
     void reconnectAfterPause();
 
@@ -199,6 +210,9 @@ private:
     bool m_awaitingReadiness = false;
     bool m_authorizing = false;     // the administrator dialog is open
     quint64 m_tunSwitchRequest = 0; // bumped by every toggleTun
+    bool m_recovering = false;       // between an unexpected exit and its restart's outcome
+    QList<qint64> m_recentCoreExits; // m_recoveryClock times of exits within the window
+    QElapsedTimer m_recoveryClock;   // started with the controller
     // --- end of connection control ------------------------------------------------------------
 
     // --- monitoring (Monitoring.cpp) --------------------------------------------------------

@@ -5,6 +5,9 @@
 #include <atomic>
 #include <csignal>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace ChildProcessSetup {
 
@@ -16,9 +19,19 @@ static_assert(std::atomic<pid_t>::is_always_lock_free);
 
 void apply(QProcess& process, Options options) {
     // Runs in the child after fork: only async-signal-safe calls belong here.
-    process.setChildProcessModifier([options] {
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([options, parent] {
         if (options.ownProcessGroup)
             ::setpgid(0, 0);
+#ifdef __linux__
+        if (options.endWithParent) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent) // the application died before the line above
+                ::raise(SIGTERM);
+        }
+#else
+        (void)parent;
+#endif
     });
 }
 

@@ -12,6 +12,9 @@ struct Options {
     // The child leads a process group of its own (its id is the child's pid), so that it and
     // everything it forks can be signalled at once with kill(-pid, ...).
     bool ownProcessGroup = false;
+    // The child gets SIGTERM when the application dies, even by a crash (Linux only; elsewhere
+    // the start-up clean-up covers it).
+    bool endWithParent = false;
 };
 
 void apply(QProcess& process, Options options);

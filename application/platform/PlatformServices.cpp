@@ -1,7 +1,9 @@
 #include "platform/PlatformServices.h"
 #include "platform/DeviceName.h"
+#include "platform/SystemNetworkWatcher.h"
 #include "platform/linux/LinuxDesktopProxy.h"
 #include "platform/linux/LinuxMachineIdentity.h"
+#include "platform/linux/LogindSleepWatcher.h"
 #include "platform/linux/PkexecAuthorizer.h"
 #include "platform/linux/ProcNetListeningSockets.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
@@ -37,7 +39,9 @@ PlatformServices PlatformServices::forHost(const QString& homeDir) {
     services.loginItem = std::make_unique<XdgAutostartLoginItem>(xdgConfigHome(homeDir));
     services.machineIdentity = std::make_unique<LinuxMachineIdentity>();
     services.listeningSockets = std::make_unique<ProcNetListeningSockets>();
+    services.sleepWatcher = std::make_unique<LogindSleepWatcher>(QDBusConnection::systemBus());
 #endif
+    services.networkWatcher = std::make_unique<SystemNetworkWatcher>();
     services.interfaces = systemInterfaceAddresses;
     services.lanInterfacePrefixes = ::lanInterfacePrefixes();
     services.deviceName = DeviceName::current;

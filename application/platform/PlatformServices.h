@@ -2,6 +2,7 @@
 
 #include "platform/AdminAuthorizer.h"
 #include "platform/ListeningSockets.h"
+#include "platform/ConnectivityWatchers.h"
 #include "platform/LoginItem.h"
 #include "platform/MachineIdentity.h"
 #include "platform/NetworkInterfaces.h"
@@ -17,6 +18,9 @@ struct PlatformServices {
     std::unique_ptr<LoginItem> loginItem;
     std::unique_ptr<MachineIdentity> machineIdentity;
     std::unique_ptr<ListeningSockets> listeningSockets; // none: owners are not checked
+    // While connected, a wake-up or a network change re-checks the core (none: not watched).
+    std::unique_ptr<SleepWatcher> sleepWatcher;
+    std::unique_ptr<NetworkWatcher> networkWatcher;
     InterfaceLister interfaces;
     QStringList lanInterfacePrefixes;
     std::function<QString()> deviceName; // user-visible computer name, else host name

@@ -88,7 +88,15 @@ SettingsView::SettingsView(MihomoManager& manager, QWidget* parent)
     addRow(QStringLiteral("使用人备注"), m_accountValue);
     addRow(QStringLiteral("当前设备"), m_deviceValue);
     addRow(QStringLiteral("鉴权服务器"), m_serverValue);
-    addRow(QStringLiteral("开机自动启动"), m_launchAtLoginSwitch, true);
+    m_autoConnectSwitch = new SwitchButton(group);
+    m_autoConnectSwitch->setObjectName(QStringLiteral("autoConnectSwitch"));
+    m_autoConnectSwitch->setAccessibleName(QStringLiteral("启动后自动连接"));
+    connect(m_autoConnectSwitch, &QAbstractButton::clicked, this, [this] {
+        m_manager.setAutoConnect(!m_manager.config().autoConnect);
+        render();
+    });
+    addRow(QStringLiteral("开机自动启动"), m_launchAtLoginSwitch);
+    addRow(QStringLiteral("启动后自动连接"), m_autoConnectSwitch, true);
     column->addWidget(group);
     auto* importAccount = new CapsuleButton(QStringLiteral("导入账号…"), this);
     importAccount->setObjectName(QStringLiteral("importAccountButton"));
@@ -130,4 +138,5 @@ void SettingsView::render() {
     showValue(m_deviceValue, QStringLiteral("当前设备"), m_manager.currentDeviceName());
     showValue(m_serverValue, QStringLiteral("鉴权服务器"), config.resolvedApiBaseURL());
     m_launchAtLoginSwitch->setChecked(m_manager.launchAtLogin());
+    m_autoConnectSwitch->setChecked(config.autoConnect);
 }

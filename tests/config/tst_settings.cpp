@@ -35,6 +35,7 @@ AppConfig sampleRecord() {
     config.quotaToken = QString(QChar(0x01)) + "ctl";
     config.mode = ProxyMode::Global;
     config.allowLan = true;
+    config.autoConnect = true;
     config.customRules = {
         {QUuid("{0F8FAD5B-D9CB-469F-A165-70867728950E}"), "kw:video", CustomRuleAction::Proxy},
         {QUuid("{7C9E6679-7425-40DE-944B-E07FC1F90AE7}"), "shop.example",
@@ -81,6 +82,7 @@ private slots:
         QVERIFY(!config.allowLan && config.bypassAppleCN && config.blockQuic);
         QCOMPARE(config.mode, ProxyMode::Rule);
         QVERIFY(config.customRules.isEmpty());
+        QVERIFY(!config.autoConnect);
         QVERIFY(baseURL.startsWith("http://") && !baseURL.endsWith('/'));
     }
 
@@ -91,7 +93,8 @@ private slots:
             "{'apiBaseURL':null,'deviceToken':null,'accountLabel':null,'serverIP':null,"
             "'serverPort':null,'uuid':null,'publicKey':null,'shortId':null,'sni':null,"
             "'spiderX':null,'quotaURL':null,'quotaToken':null,'mode':null,'tunEnabled':null,"
-            "'allowLan':null,'bypassAppleCN':null,'blockQuic':null,'customRules':null}");
+            "'allowLan':null,'bypassAppleCN':null,'blockQuic':null,'customRules':null,"
+            "'autoConnect':null}");
         QTest::newRow("unknown keys only") << json("{'legacy':[1,2],'Mode':'x'}");
     }
     void decodeAbsentAndNull() {
@@ -101,6 +104,7 @@ private slots:
         QCOMPARE(*config, absentKeyDefaults());
         QVERIFY(!config->tunEnabled);
         QVERIFY(config->quotaURL.isEmpty());
+        QVERIFY(!config->autoConnect);
     }
 
     void decodeFailures_data() {
@@ -115,6 +119,7 @@ private slots:
         QTest::newRow("text as object") << json("{'sni':{}}");
         QTest::newRow("boolean as string") << json("{'tunEnabled':'true'}");
         QTest::newRow("boolean as number") << json("{'allowLan':1}");
+        QTest::newRow("auto-connect as string") << json("{'autoConnect':'yes'}");
         QTest::newRow("unknown mode") << json("{'mode':'direct'}");
         QTest::newRow("mode in other case") << json("{'mode':'Rule'}");
         QTest::newRow("rules as object") << json("{'customRules':{}}");
@@ -176,7 +181,8 @@ private slots:
             QByteArray(Deployment::defaultSni) + "','spiderX':'/','quotaURL':'" + baseURL.toUtf8() +
             "/api/quota','quotaToken':'','mode':'rule','tunEnabled':true,'allowLan':false,"
             "'bypassAppleCN':true,'blockQuic':true,'customRules':[{'id':"
-            "'0F8FAD5B-D9CB-469F-A165-70867728950E','pattern':'kw:a\\'b','action':'DIRECT'}]}");
+            "'0F8FAD5B-D9CB-469F-A165-70867728950E','pattern':'kw:a\\'b','action':'DIRECT'}],"
+            "'autoConnect':false}");
         QCOMPARE(AppConfigCodec::encode(config), expected);
     }
 

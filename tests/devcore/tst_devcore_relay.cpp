@@ -205,6 +205,8 @@ private slots:
     void reloadedDirectRuleDecidesNextConnection();
     void globalModeUsesSelection();
     void rejectRefuses();
+    void deletingConnectionsClosesThem_data();
+    void deletingConnectionsClosesThem();
 
 private:
     OriginServer m_origin;
@@ -325,6 +327,32 @@ void DevCoreRelayTest::rejectRefuses() {
                  " HTTP/1.1\r\n\r\n");
     QVERIFY(readHeader(socket).startsWith("HTTP/1.1 403"));
     QVERIFY(connections(*m_core).isEmpty());
+}
+
+void DevCoreRelayTest::deletingConnectionsClosesThem_data() {
+    QTest::addColumn<bool>("byId");
+    QTest::newRow("one by its id") << true;
+    QTest::newRow("all") << false;
+}
+
+void DevCoreRelayTest::deletingConnectionsClosesThem() {
+    QFETCH(bool, byId);
+    ProxyClient client;
+    QVERIFY(client.fetch(m_core->mixedPort, Protocol::HttpConnect, "127.0.0.1", m_originPort) ==
+            m_payload);
+    const QString id = connectionTo(*m_core, m_originPort).value("id").toString();
+    QVERIFY(!id.isEmpty());
+    // An id nobody has is answered alike and closes nothing.
+    QCOMPARE(m_core->request("DELETE", "/connections/no-such-id").status, 204);
+    QCOMPARE(connections(*m_core).size(), 1);
+
+    const HttpResult deleted =
+        m_core->request("DELETE", byId ? "/connections/" + id : QStringLiteral("/connections"));
+    QCOMPARE(deleted.status, 204);
+    QVERIFY(deleted.body.isEmpty());
+    QVERIFY(client.socket().state() == QAbstractSocket::UnconnectedState ||
+            client.socket().waitForDisconnected(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(connections(*m_core).isEmpty(), 5000);
 }
 
 QTEST_GUILESS_MAIN(DevCoreRelayTest)

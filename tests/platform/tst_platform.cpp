@@ -20,6 +20,7 @@
 #include "platform/macos/IoregMachineIdentity.h"
 #include "platform/macos/LaunchAgentLoginItem.h"
 #include "platform/macos/NetworkSetupProxy.h"
+#include "platform/macos/OsascriptNotifier.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -138,6 +139,7 @@ private slots:
     void appleScriptEscapesPath();
     void appleScriptOutcome_data();
     void appleScriptOutcome();
+    void osascriptNotification();
     void pkexecAuthorizes_data();
     void pkexecAuthorizes();
     void pkexecOutcome_data();
@@ -428,6 +430,18 @@ void PlatformTest::appleScriptOutcome() {
              TunAuthorization::ToolMissing);
 }
 
+void PlatformTest::osascriptNotification() {
+    QCOMPARE(OsascriptNotifier::scriptFor("Miravo VPN", "a \"b\" \\ c\nd"),
+             R"(display notification "a \"b\" \\ c d" with title "Miravo VPN")");
+    FakeTools tools;
+    OsascriptNotifier notifier(tools.add("osascript"));
+    notifier.notify("Miravo VPN", "已重新连接");
+    // Started without waiting for it.
+    const Calls expected = {
+        {"osascript", "-e", OsascriptNotifier::scriptFor("Miravo VPN", "已重新连接")}};
+    QTRY_COMPARE(tools.calls(), expected);
+}
+
 void PlatformTest::pkexecAuthorizes_data() {
     QTest::addColumn<QString>("setUp");
     QTest::addColumn<bool>("commandReady"); // otherwise the early outcome below
@@ -511,12 +525,13 @@ void PlatformTest::launchAgentText() {
         LaunchAgentLoginItem::agentText(
             R"(/Applications/Tom & "Jerry's" <VPN>.app/Contents/MacOS/VantrelVPN)")
             .split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 14);
+    QCOMPARE(lines.size(), 15);
     QCOMPARE(lines[1], R"(<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" )"
                        R"("http://www.apple.com/DTDs/PropertyList-1.0.dtd">)");
     QCOMPARE(lines[8], "        <string>/Applications/Tom &amp; &quot;Jerry&apos;s&quot; "
                        "&lt;VPN&gt;.app/Contents/MacOS/VantrelVPN</string>");
-    QCOMPARE(lines[13], "</plist>"); // and no line feed after it
+    QCOMPARE(lines[9], "        <string>--hidden</string>");
+    QCOMPARE(lines[14], "</plist>"); // and no line feed after it
 }
 
 void PlatformTest::autostartExec_data() {
@@ -540,7 +555,7 @@ void PlatformTest::autostartExec() {
                                                      "Name=Miravo VPN\n"
                                                      "Exec=" +
                                                          exec +
-                                                         "\n"
+                                                         " --hidden\n"
                                                          "X-GNOME-Autostart-enabled=true\n");
 }
 

@@ -82,7 +82,8 @@ private slots:
             // Blanks and "&" need no escaping inside the quoted argument.
             QString expectedExec = executable;
             expectedExec.replace('%', QStringLiteral("%%")); // a literal % in Exec is doubled
-            QVERIFY2(lines.contains("Exec=\"" + expectedExec + '"'), qPrintable(readText(entry)));
+            QVERIFY2(lines.contains("Exec=\"" + expectedExec + "\" --hidden"),
+                     qPrintable(readText(entry)));
             if (!validator.isEmpty())
                 QCOMPARE(desktopEntryComplaints(validator, entry), QString());
         }

@@ -24,8 +24,12 @@ const QString kProxySchema = QStringLiteral("org.gnome.system.proxy");
 // gsettings first on PATH and no desktop to talk to.
 QProcessEnvironment applicationEnvironment(const TestBundle& bundle) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));
+    // A bus address where nothing listens: no desktop, and no bus started on demand either.
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS"})
+        env.insert(QString::fromLatin1(name),
+                   QStringLiteral("unix:path=") + bundle.root() + QStringLiteral("/no-bus"));
     const QString home = bundle.root() + QStringLiteral("/home");
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("HOME"), home);
@@ -234,6 +238,31 @@ private slots:
         QCOMPARE(::lstat(QFile::encodeName(path + QStringLiteral(".lock")).constData(), &info), 0);
         QCOMPARE(info.st_uid, ::geteuid());
         ours.reset();
+    }
+
+    void anythingButHiddenPrintsUsage_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("help") << QStringList{QStringLiteral("--help")};
+        QTest::newRow("twice hidden")
+            << QStringList{QStringLiteral("--hidden"), QStringLiteral("--hidden")};
+        QTest::newRow("a toolkit option")
+            << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")};
+        QTest::newRow("a file") << QStringList{QStringLiteral("settings.json")};
+    }
+    void anythingButHiddenPrintsUsage() {
+        QFETCH(QStringList, arguments);
+        TestBundle bundle;
+        QVERIFY(bundle.isValid());
+        QProcess process;
+        process.setProcessEnvironment(applicationEnvironment(bundle));
+        process.start(TestSupport::stageDir() + QStringLiteral("/bin/vantrel-vpn"), arguments);
+        QVERIFY(finishes(process, 60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+                 QStringLiteral("用法: vantrel-vpn [--hidden]\n"));
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        QVERIFY(!QFileInfo::exists(bundle.dataDir())); // nothing was started
     }
 
     void secondLaunchAsksTheRunningInstanceToRaise() {

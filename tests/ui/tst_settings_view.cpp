@@ -4,6 +4,7 @@
 #include "ui/SwitchButton.h"
 
 #include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
@@ -19,6 +20,7 @@ private slots:
     void launchAtLoginThroughAccessibility_data();
     void launchAtLoginThroughAccessibility();
     void doneSavesAndCloses();
+    void autoConnectRowSavesAtOnce();
 };
 
 void SettingsViewTest::rowsShowAccountDeviceAndServer_data() {
@@ -105,6 +107,45 @@ void SettingsViewTest::doneSavesAndCloses() {
     QVERIFY(!fixture.manager->showSettings());
     const std::optional<AppConfig> saved = fixture.savedConfig(); // written although unchanged
     QVERIFY(saved && *saved == fixture.manager->config());
+}
+
+void SettingsViewTest::autoConnectRowSavesAtOnce() {
+    UiFixture fixture;
+    SettingsView view(*fixture.manager);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    auto* toggle = find<SwitchButton>(view, "autoConnectSwitch");
+    auto* launchAtLogin = find<SwitchButton>(view, "launchAtLoginSwitch");
+    QVERIFY(toggle && launchAtLogin);
+    QVERIFY(!toggle->isChecked());
+    // Its row lies below "开机自动启动" and inside the sheet, which grew to hold it.
+    const QRect row(toggle->mapTo(&view, QPoint(0, 0)), toggle->size());
+    QVERIFY(row.top() > launchAtLogin->mapTo(&view, QPoint(0, 0)).y());
+    QVERIFY(view.rect().contains(row));
+    // Nothing below it is squeezed out: the import button and "完成" follow, whole.
+    auto* form = find<QWidget>(view, "settingsForm");
+    auto* import = find<QPushButton>(view, "importAccountButton");
+    auto* done = find<QPushButton>(view, "doneButton");
+    QVERIFY(form && import && done);
+    QVERIFY(import->geometry().top() >= form->geometry().bottom());
+    QVERIFY(done->geometry().top() >= import->geometry().bottom());
+    QVERIFY(view.rect().contains(done->geometry()));
+    QCOMPARE(import->height(), import->sizeHint().height());
+
+    // Turned on the way a screen reader does it; saved without "完成".
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(toggle);
+    QVERIFY(accessible && accessible->actionInterface());
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("启动后自动连接"));
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_VERIFY(fixture.manager->config().autoConnect); // an animated click
+    QVERIFY(toggle->isChecked());
+    std::optional<AppConfig> saved = fixture.savedConfig();
+    QVERIFY(saved && saved->autoConnect);
+
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    QVERIFY(!fixture.manager->config().autoConnect);
+    saved = fixture.savedConfig();
+    QVERIFY(saved && !saved->autoConnect);
 }
 
 QTEST_MAIN(SettingsViewTest)

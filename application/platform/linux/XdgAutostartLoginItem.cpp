@@ -47,7 +47,9 @@ QString XdgAutostartLoginItem::entryText(const QString& executablePath) {
                           "Type=Application\n"
                           "Name=Miravo VPN\n"
                           "Exec=") +
-           execValue(executablePath) + QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
+           execValue(executablePath) +
+           // Started at login: the tray icon only, no window.
+           QStringLiteral(" --hidden\nX-GNOME-Autostart-enabled=true\n");
 }
 
 QString XdgAutostartLoginItem::contentFor(const QString& executablePath) const {

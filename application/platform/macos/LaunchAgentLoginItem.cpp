@@ -48,6 +48,8 @@ QString LaunchAgentLoginItem::agentText(const QString& executablePath) {
         QStringLiteral("    <array>"),
         QStringLiteral("        <string>") + xmlEscaped(executablePath) +
             QStringLiteral("</string>"),
+        // Started at login: the menu-bar item only, no window.
+        QStringLiteral("        <string>--hidden</string>"),
         QStringLiteral("    </array>"),
         QStringLiteral("    <key>RunAtLoad</key>"),
         QStringLiteral("    <true/>"),
