@@ -71,7 +71,7 @@ QCoro::Task<RequestError> sendJson(QNetworkAccessManager* network, QNetworkReque
 QCoro::Task<RequestError> sendEmpty(QNetworkAccessManager* network, QNetworkRequest request,
                                     QByteArray verb) {
     ReplyHolder holder{network->sendCustomRequest(request, verb)};
-    co_await holder.reply.data();
+    co_await readBounded(holder.reply, kMaximumReplyBytes, kRequestTimeoutMs);
     co_return transportError(holder.reply.data());
 }
 
@@ -103,8 +103,6 @@ QCoro::Task<RequestError> CoreApiClient::reloadFullConfig(QString configPath) {
 }
 
 QCoro::Task<RequestError> CoreApiClient::closeAllConnections() {
-    return sendEmpty(
-        m_network,
-        makeRequest(baseUrl() + QStringLiteral("/connections"), m_secret, kRequestTimeoutMs),
-        "DELETE");
+    return sendEmpty(m_network, makeRequest(baseUrl() + QStringLiteral("/connections"), m_secret),
+                     "DELETE");
 }

@@ -208,8 +208,8 @@ private:
     bool m_connectRunning = false;
     bool m_startupChecksDone = false;
     bool m_awaitingReadiness = false;
-    bool m_authorizing = false;     // the administrator dialog is open
-    quint64 m_tunSwitchRequest = 0; // bumped by every toggleTun
+    bool m_authorizing = false;      // the administrator dialog is open
+    quint64 m_tunSwitchRequest = 0;  // bumped by every toggleTun
     bool m_recovering = false;       // between an unexpected exit and its restart's outcome
     QList<qint64> m_recentCoreExits; // m_recoveryClock times of exits within the window
     QElapsedTimer m_recoveryClock;   // started with the controller

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/AdminAuthorizer.h"
-#include "platform/ListeningSockets.h"
 #include "platform/ConnectivityWatchers.h"
+#include "platform/ListeningSockets.h"
 #include "platform/LoginItem.h"
 #include "platform/MachineIdentity.h"
 #include "platform/NetworkInterfaces.h"

@@ -812,12 +812,12 @@ private slots:
         const QString childPidFile = bundle.root() + QStringLiteral("/child.pid");
         // The development core itself, after forking that child: it holds both ports as a core
         // must before it counts as ready.
-        bundle.useScriptCore(QStringLiteral("(trap '' TERM; exec sleep 300) &\n"
-                                            "echo $! > '%1'\n"
-                                            "exec '%2' \"$@\"\n")
-                                 .arg(childPidFile, TestSupport::stageDir() +
-                                                        QStringLiteral("/libexec/vantrel-vpn/"
-                                                                       "vantrel-devcore")));
+        bundle.useScriptCore(
+            QStringLiteral("(trap '' TERM; exec sleep 300) &\n"
+                           "echo $! > '%1'\n"
+                           "exec '%2' \"$@\"\n")
+                .arg(childPidFile, TestSupport::stageDir() + QStringLiteral("/libexec/vantrel-vpn/"
+                                                                            "vantrel-devcore")));
         auto manager = makeManager(bundle);
         manager->connect();
         QTRY_VERIFY_WITH_TIMEOUT(manager->isConnected(), kConnectTimeoutMs);
@@ -996,11 +996,12 @@ private slots:
         QTest::addColumn<bool>("snapshot");
         QTest::addColumn<QString>("modeAfter");
         QTest::addColumn<bool>("deferred");
-        QTest::newRow("left by a crashed run") << true << false << QStringLiteral("'none'") << false;
+        QTest::newRow("left by a crashed run")
+            << true << false << QStringLiteral("'none'") << false;
         QTest::newRow("left by a crashed run that kept a snapshot")
             << true << true << QStringLiteral("'auto'") << false;
-        QTest::newRow("the user's own proxy") << false << false << QStringLiteral("'manual'")
-                                              << false;
+        QTest::newRow("the user's own proxy")
+            << false << false << QStringLiteral("'manual'") << false;
         QTest::newRow("the user's own proxy, a snapshot left")
             << false << true << QStringLiteral("'manual'") << false;
         QTest::newRow("left by a crashed run, checked after the window")

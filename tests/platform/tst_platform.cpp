@@ -109,10 +109,6 @@ void switchStores(const SystemProxy& proxy, bool on) {
     }
 }
 
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
-}
 } // namespace
 
 class PlatformTest : public QObject {
@@ -368,11 +364,11 @@ void PlatformTest::hungToolsAreKilled() {
     ToolProcess::setTimeout(std::chrono::milliseconds(200));
     if (tool == "networksetup") {
         NetworkSetupProxy proxy(tools.folder() + "/networksetup");
-        proxy.apply(true, 17890);
+        switchStores(proxy, true);
         QVERIFY(!proxy.pointsAt(17890));
     } else {
         LinuxDesktopProxy proxy({tools.folder()});
-        proxy.apply(true, 17890);
+        switchStores(proxy, true);
         QVERIFY(!proxy.pointsAt(17890));
     }
     ToolProcess::setTimeout(saved);
