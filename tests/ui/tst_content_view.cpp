@@ -491,7 +491,7 @@ void ContentViewTest::sheetsAttachToWindow_data() {
     QTest::addColumn<QString>("sheetName");
     QTest::addColumn<QSize>("size");
     QTest::newRow("rules") << "rulesSheet" << QSize(470, 560);
-    QTest::newRow("settings") << "settingsSheet" << QSize(400, 340);
+    QTest::newRow("settings") << "settingsSheet" << QSize(400, 380);
 }
 
 void ContentViewTest::sheetsAttachToWindow() {
