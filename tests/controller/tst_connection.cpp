@@ -104,15 +104,6 @@ struct PortSquatter {
     }
 };
 
-// Whether a process runs (a zombie waiting to be reaped counts as ended).
-bool isRunning(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    return !text.mid(text.lastIndexOf(')')).startsWith(") Z");
-}
-
 // Short pauses between the restarts of a recovery, so that tests do not wait for them.
 ManagerEnvironment quickRecovery(const TestBundle& bundle) {
     ManagerEnvironment environment = bundle.environment();
@@ -826,7 +817,7 @@ private slots:
         QVERIFY(pidFile.open(QIODevice::ReadOnly));
         const qint64 child = pidFile.readAll().trimmed().toLongLong();
         QVERIFY(child > 0);
-        QVERIFY(isRunning(child));
+        QVERIFY(TestSupport::isRunning(child));
 
         if (ending == QLatin1String("disconnect")) {
             manager->disconnect();
@@ -838,7 +829,7 @@ private slots:
             QCOMPARE(::kill(pid_t(pids.first()), SIGKILL), 0);
             QTRY_VERIFY_WITH_TIMEOUT(!manager->isConnected(), 10'000);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(child), 10'000);
+        QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::isRunning(child), 10'000);
         if (manager) // a core that died is restarted: this ends the new one
             manager->disconnect();
         QVERIFY(bundle.corePids().isEmpty());

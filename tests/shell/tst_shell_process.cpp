@@ -42,15 +42,6 @@ QProcessEnvironment applicationEnvironment(const TestBundle& bundle) {
     return env;
 }
 
-// Whether a process runs (a zombie waiting to be reaped counts as ended).
-bool isRunning(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    return !text.mid(text.lastIndexOf(')')).startsWith(") Z");
-}
-
 QString runtimeDir(const TestBundle& bundle) {
     return bundle.root() + QStringLiteral("/run");
 }
@@ -172,7 +163,7 @@ private slots:
         QVERIFY(started.open(QIODevice::ReadOnly));
         for (const QByteArray& pid : started.readAll().split('\n')) {
             if (!pid.isEmpty())
-                QTRY_VERIFY2(!isRunning(pid.toLongLong()), pid.constData());
+                QTRY_VERIFY2(!TestSupport::isRunning(pid.toLongLong()), pid.constData());
         }
         QVERIFY(bundle.corePids().isEmpty());
     }

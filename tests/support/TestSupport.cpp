@@ -75,4 +75,12 @@ QString writeScript(const QString& path, const QString& body) {
     return path;
 }
 
+bool isRunning(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    return !text.mid(text.lastIndexOf(')')).startsWith(") Z");
+}
+
 } // namespace TestSupport

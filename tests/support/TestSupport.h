@@ -20,4 +20,7 @@ QString sourceDir();
 quint16 freeLocalPort();
 // Writes an executable shell script (mode 0755) and returns its path.
 QString writeScript(const QString& path, const QString& body);
+// Whether a process runs (a zombie waiting to be reaped counts as ended).
+bool isRunning(qint64 pid);
+
 } // namespace TestSupport
