@@ -7,6 +7,9 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace TestSupport {
 
 QString stageDir() {
@@ -21,8 +24,31 @@ QString stagedHelper() {
 QString stagedAuthorizeScript() {
     return stageDir() + QStringLiteral("/libexec/vantrel-vpn/vantrel-authorize");
 }
+namespace {
+// Whether the folder and every folder above it are root's and not writable by group or others,
+// as the folders of an installed package are.
+bool isRootOnlyChain(QString path) {
+    for (;;) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || info.st_uid != 0 ||
+            (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+            return false;
+        if (path == QStringLiteral("/"))
+            return true;
+        path = QFileInfo(path).absolutePath();
+    }
+}
+} // namespace
+
 QString installedBase() {
-    return QDir::cleanPath(stageDir() + QStringLiteral("/.."));
+    // The build tree, when it lies in root's folders; a checkout below /tmp does not, so root
+    // then takes a folder of its own below /run.
+    const QString buildTree = QDir::cleanPath(stageDir() + QStringLiteral("/.."));
+    if (isRootOnlyChain(buildTree) || ::geteuid() != 0)
+        return buildTree;
+    const QString own = QStringLiteral("/run/vantrel-tests");
+    ::mkdir(QFile::encodeName(own).constData(), 0755);
+    return isRootOnlyChain(own) ? own : buildTree;
 }
 
 bool setTunCapabilities(const QString& path) {
