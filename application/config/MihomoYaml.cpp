@@ -1,9 +1,11 @@
 #include "config/MihomoYaml.h"
 
+#include "config/CoreNames.h"
 #include "config/Deployment.h"
 #include "config/RuleParser.h"
 
 #include <QRegularExpression>
+#include <string_view>
 
 namespace {
 
@@ -286,7 +288,8 @@ QString buildMihomoYAML(const AppConfig& config, const MihomoYamlInputs& inputs)
     // Nodes.
     out.line("proxies:");
     if (backupNodes) {
-        out.line("  - name: \"CloudCone-LA-CF\"");
+        out << "  - name: \"" << CoreNames::cdnNode << "\"";
+        out.end();
         out.line("    type: vless");
         out << "    server: " << fromDeployment(Deployment::cdnAddress);
         out.end();
@@ -303,7 +306,8 @@ QString buildMihomoYAML(const AppConfig& config, const MihomoYamlInputs& inputs)
         out.line("      headers:");
         out << "        Host: " << cdnName;
         out.end();
-        out.line("  - name: \"CloudCone-LA-HY2\"");
+        out << "  - name: \"" << CoreNames::hysteriaNode << "\"";
+        out.end();
         out.line("    type: hysteria2");
         out << "    server: " << serverIP;
         out.end();
@@ -317,7 +321,8 @@ QString buildMihomoYAML(const AppConfig& config, const MihomoYamlInputs& inputs)
     } else {
         out.line("");
     }
-    out.line("  - name: \"CloudCone-LA\"");
+    out << "  - name: \"" << CoreNames::realityNode << "\"";
+    out.end();
     out.line("    type: vless");
     out << "    server: " << serverIP;
     out.end();
@@ -342,17 +347,19 @@ QString buildMihomoYAML(const AppConfig& config, const MihomoYamlInputs& inputs)
 
     // Group.
     out.line("proxy-groups:");
-    out.line("  - name: \"PROXY\"");
+    out << "  - name: \"" << CoreNames::proxyGroup << "\"";
+    out.end();
     out.line("    type: fallback");
-    out << "    url: http://" << fromDeployment(Deployment::checkHost) << "/generate_204";
+    out << "    url: " << CoreNames::healthCheckUrl();
     out.end();
     out.line("    interval: 120");
     out.line("    proxies:");
-    if (backupNodes) {
-        out.line("      - \"CloudCone-LA-CF\"");
-        out.line("      - \"CloudCone-LA-HY2\"");
+    for (const char* node : CoreNames::fallbackOrder) {
+        if (backupNodes || std::string_view(node) == CoreNames::realityNode) {
+            out << "      - \"" << node << "\"";
+            out.end();
+        }
     }
-    out.line("      - \"CloudCone-LA\"");
     out.line("");
 
     // Rules.
@@ -391,6 +398,7 @@ QString buildMihomoYAML(const AppConfig& config, const MihomoYamlInputs& inputs)
     }
     out.line("  - GEOSITE,cn,DIRECT");
     out.line("  - GEOIP,CN,DIRECT,no-resolve");
-    out.line("  - MATCH,PROXY");
+    out << "  - MATCH," << CoreNames::proxyGroup;
+    out.end();
     return out.finish();
 }

@@ -1,13 +1,14 @@
 #pragma once
 
 #include "config/AppConfig.h"
+#include "config/CoreNames.h"
 
 #include <QString>
 
 // The complete core configuration text for a settings record.
 struct MihomoYamlInputs {
-    qint64 mixedPort = 17890;
-    qint64 apiPort = 19090;
+    qint64 mixedPort = CoreNames::defaultMixedPort;
+    qint64 apiPort = CoreNames::defaultApiPort;
     QString controllerSecret; // written as "secret: <token>" after the controller line
 };
 

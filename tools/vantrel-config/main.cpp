@@ -2,6 +2,7 @@
 // debugging. The application itself takes no options.
 #include "config/AccountImport.h"
 #include "config/AppConfig.h"
+#include "config/CoreNames.h"
 #include "config/MihomoYaml.h"
 #include "config/RuleParser.h"
 #include "config/SettingsStore.h"
@@ -75,7 +76,8 @@ int render(const QString& path) {
     const auto config = readSettings(path);
     if (!config)
         return 1;
-    print(stdout, buildMihomoYAML(*config, {17890, 19090, randomSecret()}));
+    print(stdout, buildMihomoYAML(*config, {CoreNames::defaultMixedPort, CoreNames::defaultApiPort,
+                                            randomSecret()}));
     return 0;
 }
 
