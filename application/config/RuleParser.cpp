@@ -154,10 +154,10 @@ std::optional<QString> ipv6Pattern(QStringView text) {
 // Works on a view of the trimmed, lower-cased text and copies once at the end: patterns are
 // short, and the configuration text normalizes every stored rule again.
 QString normalizePattern(const QString& input) {
-    // 1.-2. Trim, then full lower-casing.
+    // Trimmed, then fully lower-cased.
     const QString lowered = input.trimmed().toLower();
     QStringView text(lowered);
-    // 3. Drop any scheme.
+    // Any scheme goes.
     for (qsizetype i = 0; i + 2 < text.size(); ++i) {
         if (text[i] == u':' && text[i + 1] == u'/' && text[i + 2] == u'/') {
             text = text.mid(i + 3);
@@ -172,26 +172,26 @@ QString normalizePattern(const QString& input) {
         if (const std::optional<QString> v6 = ipv6Pattern(compact))
             return *v6;
     }
-    // 4. Drop a path, unless what precedes it is an address: then it is a network.
+    // A path goes, unless what precedes it is an address: then it is a network.
     const qsizetype slash = indexOfChar(text, u'/');
     if (slash >= 0 && !isIPv4View(text.left(slash))) {
         text = text.left(slash);
     }
-    // 5. Drop a port; keywords may hold ":".
+    // A port goes; keywords may hold ":".
     if (!text.startsWith(QLatin1String("kw:"))) {
         const qsizetype colon = indexOfChar(text, u':');
         if (colon >= 0) {
             text = text.left(colon);
         }
     }
-    // 6.-7. Leading wildcards and dots.
+    // Leading wildcards and dots go.
     while (text.startsWith(QLatin1String("*."))) {
         text = text.mid(2);
     }
     while (text.startsWith(u'.')) {
         text = text.mid(1);
     }
-    // 8.-9. Commas and plain spaces anywhere.
+    // Commas and plain spaces go, wherever they are.
     const bool hasDroppable = indexOfChar(text, u',') >= 0 || indexOfChar(text, u' ') >= 0;
     if (!hasDroppable && text.size() == lowered.size()) {
         return lowered;
