@@ -4,6 +4,7 @@
 //   ./bench/bench_traffic --benchmark_filter=Lines
 // The idle run starts this program again as "--serve <port>": a stand-in core and quota service
 // in another process, so that getrusage counts the controller's side alone.
+#include "ManagerTestAccess.h"
 #include "controller/MihomoManager.h"
 #include "monitoring/TrafficStream.h"
 
@@ -56,8 +57,8 @@ void BM_TrafficLines(benchmark::State& state) {
     QNetworkAccessManager network;
     TrafficStream stream(&network);
     QObject::connect(&stream, &TrafficStream::sample, manager.get(), [&](LiveTraffic traffic) {
-        manager->setUpSpeed(traffic.up);
-        manager->setDownSpeed(traffic.down);
+        MihomoManagerTestAccess::setUpSpeed(*manager, traffic.up);
+        MihomoManagerTestAccess::setDownSpeed(*manager, traffic.down);
     });
 
     qint64 nanoseconds = 0;
@@ -97,8 +98,8 @@ void BM_ConnectedIdleCpu(benchmark::State& state) {
         TrafficStream stream(&network);
         int samples = 0;
         QObject::connect(&stream, &TrafficStream::sample, manager.get(), [&](LiveTraffic traffic) {
-            manager->setUpSpeed(traffic.up);
-            manager->setDownSpeed(traffic.down);
+            MihomoManagerTestAccess::setUpSpeed(*manager, traffic.up);
+            MihomoManagerTestAccess::setDownSpeed(*manager, traffic.down);
             ++samples;
         });
         QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/traffic").arg(port)));

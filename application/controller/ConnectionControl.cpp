@@ -1,30 +1,14 @@
-// Connect and disconnect, recovery after an unexpected core exit, the re-check after sleep or a
-// network change, the TUN switch and authorisation, start-up recovery.
+// Connect and disconnect, what the views show of the core session's state, the re-check after
+// sleep or a network change, the TUN switch and authorisation, start-up recovery.
 #include "controller/ControlError.h"
-#include "controller/CoreApi.h"
-#include "controller/CoreSupervisor.h"
+#include "controller/CoreSession.h"
 #include "controller/MihomoManager.h"
-#include "controller/PortGuard.h"
 #include "controller/ToolRun.h"
 #include "platform/SystemProxyKeeper.h"
 
-#include <QElapsedTimer>
-#include <QFile>
 #include <QTimer>
-#include <qcoro/qcorotimer.h>
-
-#include <chrono>
 
 namespace {
-
-constexpr int kReadinessAttempts = 25;
-constexpr auto kReadinessPause = std::chrono::milliseconds(200);
-// Without a time-out a core that accepts but never answers would hold the connect for ever.
-constexpr int kReadinessRequestTimeoutMs = 1000;
-// The whole wait, however slowly the controller answers: the pauses and two probes' worth.
-constexpr qint64 kReadinessBudgetMs =
-    kReadinessAttempts * std::chrono::milliseconds(kReadinessPause).count() +
-    2 * kReadinessRequestTimeoutMs;
 
 const QString kDisconnectedText = QStringLiteral("未连接");
 const QString kStartingText = QStringLiteral("正在启动…");
@@ -33,7 +17,6 @@ const QString kTunConnectedText = QStringLiteral("虚拟网卡已连接");
 const QString kTunNeedsAuthorisation =
     QStringLiteral("虚拟网卡（TUN）需要一次管理员授权，或可先关闭 TUN 使用系统代理");
 const QString kTunRefused = QStringLiteral("未授予管理员权限，保持系统代理模式");
-const QString kCoreDied = QStringLiteral("内核意外退出，已断开连接");
 const QString kTunNeedsInstallation =
     QStringLiteral("开发构建不支持虚拟网卡授权，请安装软件包后使用");
 const QString kNoPkexec = QStringLiteral("未找到 pkexec，无法获取管理员授权");
@@ -86,284 +69,157 @@ void MihomoManager::connect() {
     finishStartupChecks(); // never a core of ours started before the orphan is gone
     const bool needsAuthorisation = m_config.tunEnabled && !checkLauncherPrivileges();
     if (needsAuthorisation && m_authorizing)
-        return; // the password dialog is open already
+        return;           // the password dialog is open already
+    m_reconnect.cancel(); // this connect is the one that counts
     setErrorMessage(QString());
-    m_recentCoreExits.clear(); // a connect of the user's own starts afresh
     if (needsAuthorisation) {
         authorizeThenConnect();
         return;
     }
-    startConnectTask();
+    m_session->start();
 }
 
 QCoro::Task<> MihomoManager::authorizeThenConnect() {
     QPointer<MihomoManager> self(this);
-    // Busy while the dialog is open; a disconnect meanwhile drops the connect.
-    const quint64 generation = ++m_connectGeneration;
-    m_connectRunning = true;
-    setIsBusy(true);
+    // Busy while the dialog is open; a disconnect meanwhile cancels the ticket.
+    const CancellationTicket ticket = m_session->beginAuthorization();
     const TunAuthorization outcome = co_await authorizeTunCore();
-    if (!connectStillWanted(self, generation))
+    if (!self || ticket.isCancelled())
         co_return;
-    m_connectRunning = false;
     if (outcome != TunAuthorization::Granted) {
-        setIsBusy(false);
+        m_session->abandonAuthorization();
         setErrorMessage(authorizationFailureText(outcome, kTunNeedsAuthorisation));
         co_return;
     }
-    startConnectTask();
+    m_session->start();
 }
 
-void MihomoManager::startConnectTask() {
-    setIsBusy(true);
-    const quint64 generation = ++m_connectGeneration;
-    m_connectRunning = true;
-    // A job on the main thread's queue: connect returns before the task does any work.
-    QTimer::singleShot(0, this, [this, generation] {
-        if (generation == m_connectGeneration)
-            runConnectTask(generation, false);
-    });
+CoreSession::StartPlan MihomoManager::startPlan() const {
+    return {buildMihomoYAML(), m_config.tunEnabled, m_config.mode == ProxyMode::Global};
 }
 
-bool MihomoManager::connectStillWanted(const QPointer<MihomoManager>& self,
-                                       quint64 generation) const {
-    return self && generation == m_connectGeneration;
-}
-
-QCoro::Task<> MihomoManager::runConnectTask(quint64 generation, bool restoring) {
-    QPointer<MihomoManager> self(this);
-    // Read once: the file written below and the steps after the wait must agree.
-    const bool tun = m_config.tunEnabled;
-    const bool global = m_config.mode == ProxyMode::Global;
-    // A restart that fails ends the connection it was restoring, with that reason.
-    const auto fail = [this, restoring](const ControlError& error) {
-        if (restoring)
-            giveUpRecovery();
-        else
-            failConnect(error);
-    };
-
-    if (!restoring)
-        setStatusMessage(kStartingText);
-    ControlResult failure = m_supervisor->checkDataFolder();
-    if (!failure)
-        failure = PortGuard::ensureFree({mixedPort(), apiPort()});
-    if (!failure)
-        failure = m_supervisor->ensureGeoFiles();
-    if (!failure)
-        failure = m_supervisor->writeMihomoYAML(buildMihomoYAML());
-    if (!failure)
-        failure = m_supervisor->startCoreProcess(tun);
-    if (failure) {
-        fail(*failure);
-        co_return;
+void MihomoManager::publishConnectionState(bool announceStatus) {
+    using State = CoreSession::State;
+    bool connected = false;
+    bool busy = false;
+    QString status = kDisconnectedText;
+    switch (m_session->state()) {
+    case State::Stopped:
+    case State::Stopping:
+        break;
+    case State::Authorizing:
+    case State::Pending:
+        busy = true;
+        break;
+    case State::Starting:
+    case State::AwaitingController:
+    case State::SelectingGlobal:
+        busy = true;
+        status = m_session->isRestoring() ? kRecoveringText : kStartingText;
+        break;
+    case State::Recovering:
+        busy = true;
+        status = kRecoveringText;
+        break;
+    case State::Running:
+        connected = true;
+        status = m_session->runsTun() ? kTunConnectedText : kConnectedText;
+        break;
     }
-
-    m_awaitingReadiness = true;
-    const ControlResult readiness = co_await waitForControllerReady(
-        generation, PortGuard(m_env.platform.listeningSockets.get(), PortGuard::coreUids(tun)));
-    if (!connectStillWanted(self, generation))
-        co_return;
-    m_awaitingReadiness = false;
-    if (readiness) {
-        fail(*readiness);
-        co_return;
-    }
-
-    if (global) {
-        const RequestError selection = co_await m_coreApi->setGlobalProxySelection();
-        if (!connectStillWanted(self, generation))
-            co_return;
-        if (selection) {
-            fail(ControlError::platform(*selection));
-            co_return;
-        }
-    }
-
-    // While restoring, the proxies kept pointing at the core all along and stay as they are.
-    if (!restoring)
-        applySystemProxy(!tun);
-    m_connectRunning = false;
-    m_recovering = false;
-    setIsConnected(true);
-    setStatusMessage(tun ? kTunConnectedText : kConnectedText);
-    setIsBusy(false);
-    startTrafficStream();
-    testLatency();
-    refreshQuota();
+    // Whoever reads the new status finds the other two values already matching it.
+    if (connected != m_isConnected)
+        setIsConnected(connected);
+    if (busy != m_isBusy)
+        setIsBusy(busy);
+    if (announceStatus || status != m_statusMessage)
+        setStatusMessage(status);
 }
 
-QCoro::Task<ControlResult> MihomoManager::waitForControllerReady(quint64 generation,
-                                                                 PortGuard ports) {
-    QPointer<MihomoManager> self(this);
-    const QList<qint64> corePorts{mixedPort(), apiPort()};
-    const qint64 controllerPort = apiPort();
-    const qint64 proxyPort = mixedPort();
-    QElapsedTimer waited;
-    waited.start();
-    for (int attempt = 0; attempt < kReadinessAttempts; ++attempt) {
-        if (m_supervisor->hasProcess() && !m_supervisor->isProcessRunning())
-            co_return ControlError::coreStartFailed();
-        const qint64 remainingMs = kReadinessBudgetMs - waited.elapsed();
-        if (remainingMs <= 0)
-            break;
-        if (ControlResult stranger = ports.refuseStrangers(corePorts))
-            co_return stranger;
-        // The probe carries the secret: it is sent only to a controller that is ours. Ready
-        // means ours on both ports, checked again once the controller has answered.
-        if (ports.isOurs(controllerPort)) {
-            const bool answered = co_await m_coreApi->probeVersion(
-                int(qMin<qint64>(kReadinessRequestTimeoutMs, remainingMs)));
-            if (!connectStillWanted(self, generation))
-                co_return std::nullopt; // the caller checks again whether it still matters
-            if (answered) {
-                if (ControlResult stranger = ports.refuseStrangers(corePorts))
-                    co_return stranger;
-                if (ports.isOurs(controllerPort) && ports.isOurs(proxyPort))
-                    co_return std::nullopt;
-            }
-        }
-        co_await QCoro::sleepFor(kReadinessPause);
-        if (!connectStillWanted(self, generation))
-            co_return std::nullopt;
+void MihomoManager::onSessionStateChanged(CoreSession::State state) {
+    using State = CoreSession::State;
+    switch (state) {
+    case State::Stopped:
+        settleDisconnected();
+        return;
+    case State::Stopping:
+        return; // published once the core has stopped
+    case State::Recovering:
+        // The proxies keep pointing at the core's port while it starts again.
+        endConnectionTasks();
+        stopTrafficStream();
+        setUpSpeed(0);
+        setDownSpeed(0);
+        break;
+    case State::Running:
+        // A restored connection finds the proxies as they were all along.
+        if (!m_session->isRestoring())
+            applySystemProxy(!m_session->runsTun());
+        publishConnectionState();
+        startTrafficStream();
+        testLatency();
+        refreshQuota();
+        return;
+    case State::Authorizing:
+    case State::Pending:
+    case State::Starting:
+    case State::AwaitingController:
+    case State::SelectingGlobal:
+        break;
     }
-    co_return ControlError::coreStartTimedOut();
+    publishConnectionState();
 }
 
-void MihomoManager::failConnect(const ControlError& error) {
-    m_connectRunning = false;
-    m_awaitingReadiness = false;
-    stopCoreProcess();
+void MihomoManager::settleDisconnected() {
+    endConnectionTasks();
+    stopTrafficStream();
     applySystemProxy(false);
-    setIsConnected(false);
-    setIsBusy(false);
-    setStatusMessage(kDisconnectedText);
-    setErrorMessage(error.description);
-}
-
-void MihomoManager::onCoreEndedUnexpectedly() {
-    if (!m_isConnected && !m_connectRunning)
-        return;
-    // While the controller is awaited, the readiness wait reports the exit itself.
-    if (m_connectRunning && m_awaitingReadiness)
-        return;
-    if (m_isConnected || m_recovering) {
-        beginRecovery();
-        return;
-    }
-    // A connect of the user's that already had its answer: its failure is shown as such.
-    ++m_connectGeneration; // the task awaiting the GLOBAL selection publishes nothing more
-    stopTrafficStream();
-    failConnect({0, kCoreDied});
+    publishConnectionState(true);
     setUpSpeed(0);
     setDownSpeed(0);
     setRecentConnections({});
 }
 
-void MihomoManager::beginRecovery() {
-    ++m_connectGeneration; // a restart still running publishes nothing more
-    m_connectRunning = false;
-    m_awaitingReadiness = false;
-    // What the ended process leaves behind goes first: its children, and a core whose launcher
-    // was killed, which would keep the ports the restart needs.
-    stopCoreProcess();
-    const qint64 now = m_recoveryClock.elapsed();
-    while (!m_recentCoreExits.isEmpty() &&
-           now - m_recentCoreExits.first() >= m_env.recoveryWindowMs)
-        m_recentCoreExits.removeFirst();
-    m_recentCoreExits.append(now);
-    const qsizetype attempt = m_recentCoreExits.size() - 1;
-    if (attempt >= m_env.recoveryPausesMs.size()) {
-        giveUpRecovery();
-        return;
-    }
-
-    stopTrafficStream();
-    setUpSpeed(0);
-    setDownSpeed(0);
-    if (!std::exchange(m_recovering, true)) {
-        setIsConnected(false);
-        setIsBusy(true);
-        setStatusMessage(kRecoveringText);
-    }
-    const quint64 generation = m_connectGeneration;
-    QTimer::singleShot(m_env.recoveryPausesMs.at(attempt), this, [this, generation] {
-        if (generation != m_connectGeneration)
-            return; // disconnected meanwhile
-        m_connectRunning = true;
-        runConnectTask(generation, true);
-    });
+void MihomoManager::endConnectionTasks() {
+    m_connectionTasks.cancel();
+    m_connectionTasks = CancellationTicket();
 }
 
-void MihomoManager::giveUpRecovery() {
-    ++m_connectGeneration;
-    m_recovering = false;
-    m_recentCoreExits.clear();
-    stopTrafficStream();
-    failConnect({0, kCoreDied});
-    setUpSpeed(0);
-    setDownSpeed(0);
-    setRecentConnections({});
+bool MihomoManager::connectionActive() const {
+    return m_isConnected || m_session->state() != CoreSession::State::Stopped;
 }
 
 void MihomoManager::recheckCore() {
-    if (m_isConnected)
-        recheckCoreTask(m_connectGeneration);
-}
-
-QCoro::Task<> MihomoManager::recheckCoreTask(quint64 generation) {
-    QPointer<MihomoManager> self(this);
-    const bool answers = co_await m_coreApi->probeVersion(m_env.wakeProbeTimeoutMs);
-    if (!self || generation != m_connectGeneration || !m_isConnected)
-        co_return;
-    if (!answers) {
-        // A core that no longer answers is replaced like one that ended.
-        stopCoreProcess();
-        beginRecovery();
-        co_return;
-    }
-    // Connections made over the old route would hang; applications reconnect over the new one.
-    const RequestError closed = co_await m_coreApi->closeAllConnections();
-    Q_UNUSED(closed) // best effort: the probe below tells how the core is doing
-    if (!self || generation != m_connectGeneration || !m_isConnected)
-        co_return;
-    testLatency();
+    m_session->recheck();
 }
 
 void MihomoManager::disconnect() {
-    // Ends a running connect task and a pending TUN reconnect: neither publishes afterwards.
-    ++m_connectGeneration;
-    const bool taskEnded = std::exchange(m_connectRunning, false);
-    const bool wasRecovering = std::exchange(m_recovering, false);
-    m_awaitingReadiness = false;
-
-    stopTrafficStream();
-    stopCoreProcess();
-    applySystemProxy(false);
-    setIsConnected(false);
-    setUpSpeed(0);
-    setDownSpeed(0);
-    setRecentConnections({});
-    setStatusMessage(kDisconnectedText);
-    if (taskEnded || wasRecovering)
-        setIsBusy(false);
+    m_reconnect.cancel();
+    const bool sessionStopped = m_session->state() == CoreSession::State::Stopped;
+    // Ends a running start, a pending restart and the core; its Stopped state settles the rest.
+    m_session->stop();
+    if (sessionStopped)
+        settleDisconnected();
 }
 
 void MihomoManager::toggleTun(bool enabled) {
     if (enabled && !checkLauncherPrivileges()) {
-        if (!m_authorizing)
-            authorizeThenEnableTun(++m_tunSwitchRequest);
+        if (!m_authorizing) {
+            m_tunSwitch.cancel();
+            m_tunSwitch = CancellationTicket();
+            authorizeThenEnableTun(m_tunSwitch);
+        }
         return;
     }
     // A later switch wins over an authorisation still waiting for the user.
-    ++m_tunSwitchRequest;
+    m_tunSwitch.cancel();
+    m_tunSwitch = CancellationTicket();
     applyTunSwitch(enabled);
 }
 
-QCoro::Task<> MihomoManager::authorizeThenEnableTun(quint64 request) {
+QCoro::Task<> MihomoManager::authorizeThenEnableTun(CancellationTicket request) {
     QPointer<MihomoManager> self(this);
     const TunAuthorization outcome = co_await authorizeTunCore();
-    if (!self || request != m_tunSwitchRequest)
+    if (!self || request.isCancelled())
         co_return;
     if (outcome == TunAuthorization::Granted) {
         applyTunSwitch(true);
@@ -382,26 +238,22 @@ void MihomoManager::applyTunSwitch(bool enabled) {
     setConfig(changed);
     saveConfig();
     // A connect still running started in the old mode; it is restarted like a connection.
-    if (!m_isConnected && !m_connectRunning && !m_recovering)
-        return;
-    reconnectAfterPause();
+    if (connectionActive())
+        reconnectAfterPause();
 }
 
 void MihomoManager::reconnectAfterPause() {
     disconnect();
-    const quint64 generation = m_connectGeneration;
-    QTimer::singleShot(m_env.tunReconnectDelayMs, this, [this, generation] {
-        if (generation == m_connectGeneration)
+    const CancellationTicket ticket;
+    m_reconnect = ticket;
+    QTimer::singleShot(m_env.tunReconnectDelayMs, this, [this, ticket] {
+        if (!ticket.isCancelled())
             connect();
     });
 }
 
-void MihomoManager::stopCoreProcess() {
-    m_supervisor->stopCoreProcess();
-}
-
 void MihomoManager::cleanupOrphanCore() {
-    m_supervisor->cleanupOrphanCore();
+    m_session->cleanupOrphanCore();
 }
 
 void MihomoManager::applySystemProxy(bool enabled) {

@@ -24,5 +24,7 @@ struct ControlError {
     static ControlError unsafeDataFolder(const QString& path) {
         return {5, QStringLiteral("数据目录不安全，请检查权限: ") + path};
     }
+    // The core ended while connected and could not be started again.
+    static ControlError coreEnded() { return {0, QStringLiteral("内核意外退出，已断开连接")}; }
     static ControlError platform(const QString& description) { return {0, description}; }
 };

@@ -22,14 +22,14 @@ public:
 
     // Refuses a data folder that another user owns or may write to: links planted there could
     // redirect every file written below.
-    ControlResult checkDataFolder() const;
+    [[nodiscard]] ControlResult checkDataFolder() const;
     // Copies "geosite.dat" and "geoip.metadb" from the bundle unless already present.
-    ControlResult ensureGeoFiles() const;
+    [[nodiscard]] ControlResult ensureGeoFiles() const;
     // Replaces "config.yaml" atomically with the given text.
-    ControlResult writeMihomoYAML(const QString& text) const;
+    [[nodiscard]] ControlResult writeMihomoYAML(const QString& text) const;
     // Stops any earlier process, then starts the core or, in TUN mode, the launcher with a
     // pipe as its standard input. Output and error go to a fresh "core.log".
-    ControlResult startCoreProcess(bool tunEnabled);
+    [[nodiscard]] ControlResult startCoreProcess(bool tunEnabled);
     // Closes the launcher's pipe, terminates the process and waits for it; then the orphan
     // clean-up, which reaches a core left behind by a launcher too (it runs as this user).
     void stopCoreProcess(bool cleanUpOrphans = true);

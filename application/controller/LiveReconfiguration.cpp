@@ -3,10 +3,9 @@
 #include "controller/MihomoManager.h"
 
 #include "config/RuleParser.h"
-#include "controller/CoreApi.h"
-#include "controller/CoreSupervisor.h"
+#include "controller/ControllerClient.h"
+#include "controller/CoreSession.h"
 
-#include <QJsonObject>
 #include <QPointer>
 
 namespace {
@@ -18,28 +17,6 @@ QString reloadFailure() {
     return QStringLiteral("热重载配置失败: ");
 }
 
-// The client is built per task: it holds nothing that must outlive the controller.
-QCoro::Task<> pushMode(QPointer<MihomoManager> manager, CoreApiClient api, ProxyMode mode) {
-    QJsonObject body;
-    body.insert(QLatin1String("mode"), rawValue(mode));
-    RequestError error = co_await api.patchControllerConfigs(body);
-    if (!error && mode == ProxyMode::Global)
-        error = co_await api.setGlobalProxySelection();
-    if (error && manager)
-        manager->setErrorMessage(modeFailure() + *error);
-}
-
-QCoro::Task<> reloadCore(QPointer<MihomoManager> manager, CoreApiClient api, QString configPath) {
-    RequestError error = co_await api.reloadFullConfig(configPath);
-    if (!manager)
-        co_return;
-    // The mode is read afresh: it may have changed while the reload was in flight.
-    if (!error && manager->config().mode == ProxyMode::Global)
-        error = co_await api.setGlobalProxySelection();
-    if (error && manager)
-        manager->setErrorMessage(reloadFailure() + *error);
-}
-
 } // namespace
 
 void MihomoManager::switchMode(ProxyMode mode) {
@@ -49,7 +26,21 @@ void MihomoManager::switchMode(ProxyMode mode) {
     saveConfig();
     if (!m_isConnected)
         return;
-    pushMode(this, CoreApiClient(m_network, apiPort(), m_secret), mode);
+    pushMode(mode, m_connectionTasks);
+}
+
+QCoro::Task<> MihomoManager::pushMode(ProxyMode mode, CancellationTicket ticket) {
+    QPointer<MihomoManager> self(this);
+    RequestError error = co_await m_session->controller().patchMode(mode);
+    if (!self || ticket.isCancelled())
+        co_return; // disconnected meanwhile: nothing to report
+    if (!error && mode == ProxyMode::Global) {
+        error = co_await m_session->controller().selectProxyGroupForGlobal();
+        if (!self || ticket.isCancelled())
+            co_return;
+    }
+    if (error)
+        setErrorMessage(modeFailure() + *error);
 }
 
 void MihomoManager::addCustomRule(const QString& pattern, CustomRuleAction action) {
@@ -84,9 +75,24 @@ void MihomoManager::applyRulesAndReload() {
     saveConfig();
     if (!m_isConnected)
         return;
-    if (const ControlResult failure = m_supervisor->writeMihomoYAML(buildMihomoYAML())) {
+    if (const ControlResult failure = m_session->writeConfiguration(buildMihomoYAML())) {
         setErrorMessage(reloadFailure() + failure->description);
         return;
     }
-    reloadCore(this, CoreApiClient(m_network, apiPort(), m_secret), mihomoConfigURL());
+    reloadCore(m_connectionTasks);
+}
+
+QCoro::Task<> MihomoManager::reloadCore(CancellationTicket ticket) {
+    QPointer<MihomoManager> self(this);
+    RequestError error = co_await m_session->controller().reloadConfig(mihomoConfigPath());
+    if (!self || ticket.isCancelled())
+        co_return;
+    // The mode is read afresh: it may have changed while the reload was in flight.
+    if (!error && m_config.mode == ProxyMode::Global) {
+        error = co_await m_session->controller().selectProxyGroupForGlobal();
+        if (!self || ticket.isCancelled())
+            co_return;
+    }
+    if (error)
+        setErrorMessage(reloadFailure() + *error);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/CoreNames.h"
 #include "platform/AppPaths.h"
 #include "platform/PlatformServices.h"
 
@@ -8,10 +9,14 @@
 struct ManagerEnvironment {
     AppPaths paths;
     PlatformServices platform;
-    qint64 mixedPort = 17890;
-    qint64 apiPort = 19090;
+    qint64 mixedPort = CoreNames::defaultMixedPort;
+    qint64 apiPort = CoreNames::defaultApiPort;
     QString controllerSecret; // empty: a fresh random token per controller
     int tunReconnectDelayMs = 350;
+    // Between two probes of a starting core's controller (25 probes at most).
+    int readinessPauseMs = 200;
+    // Between two attempts of the traffic stream.
+    int trafficRetryPauseMs = 1000;
     // The start-up checks that run child processes (orphaned core, proxies left pointing at it)
     // wait for finishStartupChecks(), so the window can appear first. A connect runs them first.
     bool deferStartupChecks = false;

@@ -2,8 +2,7 @@
 
 #include "config/MihomoYaml.h"
 #include "config/SettingsStore.h"
-#include "controller/CoreApi.h"
-#include "controller/CoreSupervisor.h"
+#include "controller/CoreSession.h"
 #include "platform/SystemProxyKeeper.h"
 
 #include <QNetworkAccessManager>
@@ -23,37 +22,42 @@ QString randomSecret() {
 
 MihomoManager::MihomoManager(ManagerEnvironment environment, QObject* parent)
     : QObject(parent), m_env(std::move(environment)) {
-    // 1. Initial values.
     m_secret = m_env.controllerSecret.isEmpty() ? randomSecret() : m_env.controllerSecret;
     m_statusMessage = QStringLiteral("未连接");
     m_network = new QNetworkAccessManager(this);
-    m_coreApi = std::make_unique<CoreApiClient>(m_network, m_env.apiPort, m_secret);
-    m_supervisor = new CoreSupervisor(m_env.paths, m_env.platform.pkillPath, this);
-    QObject::connect(m_supervisor, &CoreSupervisor::processEnded, this,
-                     &MihomoManager::onCoreEndedUnexpectedly);
+    m_session = std::make_unique<CoreSession>(CoreSession::Setup::from(m_env, m_secret), m_network,
+                                              [this] { return startPlan(); });
+    QObject::connect(m_session.get(), &CoreSession::stateChanged, this,
+                     &MihomoManager::onSessionStateChanged);
+    QObject::connect(m_session.get(), &CoreSession::failed, this,
+                     [this](const ControlError& error) { setErrorMessage(error.description); });
+    QObject::connect(m_session.get(), &CoreSession::rechecked, this, &MihomoManager::testLatency);
     m_proxyKeeper = std::make_unique<SystemProxyKeeper>(m_env.platform.systemProxy.get(),
                                                         m_env.paths.proxySnapshotFile());
-    m_recoveryClock.start();
     if (m_env.platform.sleepWatcher)
         QObject::connect(m_env.platform.sleepWatcher.get(), &SleepWatcher::resumed, this,
                          &MihomoManager::recheckCore);
     if (m_env.platform.networkWatcher)
         QObject::connect(m_env.platform.networkWatcher.get(), &NetworkWatcher::changed, this,
                          &MihomoManager::recheckCore);
-    // 2. The data folder, owner-only since it holds the access token.
+    // The data folder, owner-only since it holds the access token.
     ensurePrivateFolder(m_env.paths.dataDir);
-    // 3. Settings, with their fallbacks.
-    m_config = SettingsStore(configFileURL(),
+    // Settings, with their fallbacks.
+    m_config = SettingsStore(configFilePath(),
                              m_env.paths.bundle.resource(QStringLiteral("default_config.json")))
                    .load();
-    // 5.-7. need the constructed controller.
+    // Launcher check, login item and orphan clean-up need the constructed controller.
     initializeAfterConstruction();
 }
 
-MihomoManager::~MihomoManager() = default;
+MihomoManager::~MihomoManager() {
+    // The session goes first, while what its signals reach is still whole.
+    QObject::disconnect(m_session.get(), nullptr, this, nullptr);
+    m_session.reset();
+}
 
 void MihomoManager::saveConfig() {
-    SettingsStore(configFileURL(), QString()).save(m_config);
+    SettingsStore(configFilePath(), QString()).save(m_config);
 }
 
 void MihomoManager::importAccount(const AccountImport& account) {
@@ -62,7 +66,7 @@ void MihomoManager::importAccount(const AccountImport& account) {
     refreshQuota(); // the token, and so the account the quota belongs to, may have changed
     // The running core keeps the old node until it starts again with the new configuration; a
     // connect still running wrote the old one.
-    if (m_isConnected || m_connectRunning || m_recovering)
+    if (connectionActive())
         reconnectAfterPause();
 }
 

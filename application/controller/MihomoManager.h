@@ -2,9 +2,10 @@
 
 #include "config/AccountImport.h"
 #include "config/AppConfig.h"
+#include "controller/CancellationTicket.h"
 #include "controller/ControlError.h"
+#include "controller/CoreSession.h"
 #include "controller/ManagerEnvironment.h"
-#include "controller/PortGuard.h"
 #include "monitoring/MonitoringTypes.h"
 
 #include <QElapsedTimer>
@@ -16,9 +17,8 @@
 #include <qcoro/qcorotask.h>
 
 class QNetworkAccessManager;
+class QNetworkRequest;
 class QTimer;
-class CoreSupervisor;
-class CoreApiClient;
 class SystemProxyKeeper;
 class TrafficStream;
 
@@ -26,8 +26,10 @@ using OptionalQuota = std::optional<QuotaInfo>;
 using OptionalLatency = std::optional<qint64>;
 using ConnectionItems = QList<ActiveConnectionItem>;
 
-// The one controller: owns the settings, the core process and the connection state the views
-// show. Lives on the main thread; every property assignment notifies, changed or not.
+// The one controller the views use: owns the settings, the core session and the values the views
+// show. Lives on the main thread. Every property assignment notifies, changed or not; the
+// connection's values (connected, busy, status text) are derived from the session's state in
+// publishConnectionState() and published when they change.
 class MihomoManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isConnected READ isConnected WRITE setIsConnected NOTIFY isConnectedChanged)
@@ -78,21 +80,11 @@ public:
     QString newRuleInput() const { return m_newRuleInput; }
     CustomRuleAction newRuleAction() const { return m_newRuleAction; }
 
-    void setIsConnected(bool value);
-    void setIsBusy(bool value);
+    // What the views set: the settings they edit (then saved or applied through an operation
+    // below), the open sheet and the rule being typed.
     void setConfig(const AppConfig& value);
-    void setQuota(const OptionalQuota& value);
-    void setQuotaError(const QString& value);
-    void setStatusMessage(const QString& value);
-    void setErrorMessage(const QString& value);
-    void setLatencyMs(const OptionalLatency& value);
-    void setUpSpeed(qint64 value);
-    void setDownSpeed(qint64 value);
-    void setTunPrivilegedReady(bool value);
     void setShowSettings(bool value);
     void setShowRules(bool value);
-    void setLaunchAtLoginState(bool value);
-    void setRecentConnections(const ConnectionItems& value);
     void setNewRuleInput(const QString& value);
     void setNewRuleAction(CustomRuleAction value);
 
@@ -100,10 +92,10 @@ public:
     qint64 mixedPort() const { return m_env.mixedPort; }
     qint64 apiPort() const { return m_env.apiPort; }
     QString appSupportDir() const { return m_env.paths.dataDir; }
-    QString configFileURL() const { return m_env.paths.configFile(); }
-    QString mihomoConfigURL() const { return m_env.paths.mihomoConfigFile(); }
-    QString coreBinaryURL() const { return m_env.paths.bundle.coreBinary; }
-    QString helperBinaryURL() const { return m_env.paths.bundle.helperBinary; }
+    QString configFilePath() const { return m_env.paths.configFile(); }
+    QString mihomoConfigPath() const { return m_env.paths.mihomoConfigFile(); }
+    QString coreBinaryPath() const { return m_env.paths.bundle.coreBinary; }
+    QString helperBinaryPath() const { return m_env.paths.bundle.helperBinary; }
     QString currentDeviceName() const;
     QString controllerSecret() const { return m_secret; }
     const ManagerEnvironment& environment() const { return m_env; }
@@ -119,10 +111,10 @@ public:
 
     // --- TUN authorisation ------------------------------------------------------------
     // The launcher holds what TUN mode needs and the core beside it is root's alone.
-    bool checkLauncherPrivileges() const;
+    [[nodiscard]] bool checkLauncherPrivileges() const;
     // Asks for an administrator password without blocking the event loop; on success
     // publishes tunPrivilegedReady from a fresh check.
-    QCoro::Task<TunAuthorization> authorizeTunCore();
+    [[nodiscard]] QCoro::Task<TunAuthorization> authorizeTunCore();
 
     // --- settings and configuration --------------------------------------------------------
     void saveConfig();
@@ -170,55 +162,66 @@ signals:
     void newRuleActionChanged();
 
 private:
+    friend struct MihomoManagerTestAccess; // tests set shown values without a core
+
+    // Published values; only the controller itself assigns them.
+    void setIsConnected(bool value);
+    void setIsBusy(bool value);
+    void setQuota(const OptionalQuota& value);
+    void setQuotaError(const QString& value);
+    void setStatusMessage(const QString& value);
+    void setErrorMessage(const QString& value);
+    void setLatencyMs(const OptionalLatency& value);
+    void setUpSpeed(qint64 value);
+    void setDownSpeed(qint64 value);
+    void setTunPrivilegedReady(bool value);
+    void setLaunchAtLoginState(bool value);
+    void setRecentConnections(const ConnectionItems& value);
+
     // Start-up steps after the settings are loaded: launcher check, login item, orphan clean-up.
     void initializeAfterConstruction();
 
     // --- connection control (ConnectionControl.cpp) -----------------------------------------
-    // The connect task; `generation` identifies it, disconnect bumps m_connectGeneration.
-    // `restoring`: a restart after an unexpected exit, which keeps "正在重新连接…" and whose
-    // failure gives the connection up.
-    QCoro::Task<> runConnectTask(quint64 generation, bool restoring);
-    void startConnectTask();
+    // Connected, busy and the status text, from the session's state; each is assigned when it
+    // changes, the status also when `announceStatus` (every disconnect says "未连接" again).
+    void publishConnectionState(bool announceStatus = false);
+    void onSessionStateChanged(CoreSession::State state);
+    // No connection any more: the stream, the proxies and the live values go back to rest.
+    void settleDisconnected();
+    // Ends the live-reconfiguration and monitoring tasks of the connection that ends.
+    void endConnectionTasks();
+    // Whether a connection runs or is being made or restored.
+    bool connectionActive() const;
+    CoreSession::StartPlan startPlan() const;
     QCoro::Task<> authorizeThenConnect();
-    QCoro::Task<> authorizeThenEnableTun(quint64 request);
+    QCoro::Task<> authorizeThenEnableTun(CancellationTicket request);
     void applyTunSwitch(bool enabled);
-    // Polls the controller until it answers and both ports are held by our core.
-    QCoro::Task<std::optional<ControlError>> waitForControllerReady(quint64 generation,
-                                                                    PortGuard ports);
-    bool connectStillWanted(const QPointer<MihomoManager>& self, quint64 generation) const;
-    void failConnect(const ControlError& error);
-    void stopCoreProcess();
     void cleanupOrphanCore();
     void applySystemProxy(bool enabled);
-    void onCoreEndedUnexpectedly();
-    // Recovery: the core is started again after a pause, unless it ended too often lately.
-    void beginRecovery();
-    void giveUpRecovery();
     // After sleep or a network change: the core must answer, its connections are closed.
     void recheckCore();
-    QCoro::Task<> recheckCoreTask(quint64 generation);
     // Disconnects now and connects again after the short pause, in the settings then current.
     void reconnectAfterPause();
 
-    QNetworkAccessManager* m_network = nullptr;       // shared by every request to the core
-    std::unique_ptr<CoreApiClient> m_coreApi;         // controller requests, with the secret
-    CoreSupervisor* m_supervisor = nullptr;           // child: process, pipe, core.log, geodata
     std::unique_ptr<SystemProxyKeeper> m_proxyKeeper; // the desktop's proxies and their snapshot
-    quint64 m_connectGeneration = 0;
-    bool m_connectRunning = false;
     bool m_startupChecksDone = false;
-    bool m_awaitingReadiness = false;
-    bool m_authorizing = false;      // the administrator dialog is open
-    quint64 m_tunSwitchRequest = 0;  // bumped by every toggleTun
-    bool m_recovering = false;       // between an unexpected exit and its restart's outcome
-    QList<qint64> m_recentCoreExits; // m_recoveryClock times of exits within the window
-    QElapsedTimer m_recoveryClock;   // started with the controller
+    bool m_authorizing = false;           // the administrator dialog is open
+    CancellationTicket m_tunSwitch;       // renewed by every toggleTun that takes effect
+    CancellationTicket m_reconnect;       // the connect that follows reconnectAfterPause
+    CancellationTicket m_connectionTasks; // live reconfiguration and monitoring requests
     // --- end of connection control ------------------------------------------------------------
+
+    // --- live reconfiguration (LiveReconfiguration.cpp) -----------------------------------
+    QCoro::Task<> pushMode(ProxyMode mode, CancellationTicket ticket);
+    QCoro::Task<> reloadCore(CancellationTicket ticket);
 
     // --- monitoring (Monitoring.cpp) --------------------------------------------------------
     // The traffic stream: started once connected, cancelled by disconnect and by a new start.
     void startTrafficStream();
     void stopTrafficStream();
+    QCoro::Task<> loadConnections(CancellationTicket ticket);
+    QCoro::Task<> measureLatency(CancellationTicket ticket);
+    QCoro::Task<> loadQuota(QNetworkRequest request);
 
     TrafficStream* m_trafficStream = nullptr; // child, created on the first start
     QTimer* m_quotaTimer = nullptr;           // child, replaced by every startQuotaPolling
@@ -226,6 +229,9 @@ private:
 
     ManagerEnvironment m_env;
     QString m_secret;
+    QNetworkAccessManager* m_network = nullptr; // child; the core's controller and the quota
+    // The running core; declared after what it borrows from the environment, so it goes first.
+    std::unique_ptr<CoreSession> m_session;
 
     bool m_isConnected = false;
     bool m_isBusy = false;

@@ -2,133 +2,30 @@
 // address, quota polling and the machine identifier the quota request carries.
 #include "controller/MihomoManager.h"
 
-#include "config/Deployment.h"
+#include "config/CoreNames.h"
+#include "controller/ControllerClient.h"
+#include "controller/CoreSession.h"
 #include "files/PrivateFiles.h"
 #include "monitoring/QuotaClient.h"
-#include "monitoring/ReplyWait.h"
 #include "monitoring/TrafficStream.h"
 
-#include <QFile>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
 #include <QUuid>
-#include <memory>
 
 namespace {
 
 // A device identifier is one UUID; anything much larger is not one.
 constexpr qint64 kMaxDeviceIdBytes = 4096;
-
-// The names the generated configuration gives its nodes, in the order of its fallback group.
-const char* const latencyNodeNames[] = {"CloudCone-LA-CF", "CloudCone-LA-HY2", "CloudCone-LA"};
-constexpr int latencyTimeoutMs = 9000;
-// The core answers at once; the bound only keeps a wedged core from holding a request forever.
-constexpr int connectionsTimeoutMs = 60'000;
-// The core lists every open connection; past this the reply is not read on.
-constexpr qint64 maximumConnectionsBytes = 32 * 1024 * 1024;
-constexpr qint64 maximumDelayBytes = 64 * 1024;
 constexpr int quotaIntervalMs = 30'000;
-
-using ReplyPointer = std::unique_ptr<QNetworkReply, ReplyDeleter>;
-
-// A request to the core's controller; nothing when the text is no valid URL.
-std::optional<QNetworkRequest> controllerRequest(qint64 apiPort, const QString& secret,
-                                                 const QString& pathAndQuery) {
-    const QUrl url(QStringLiteral("http://127.0.0.1:") + QString::number(apiPort) + pathAndQuery,
-                   QUrl::StrictMode);
-    if (!url.isValid())
-        return std::nullopt;
-    QNetworkRequest request(url);
-    request.setRawHeader("Authorization", "Bearer " + secret.toUtf8());
-    // The secret goes to the core alone: a redirect is never followed.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    return request;
-}
-
-// Waits for the reply; nothing when it was lost, failed in transport or passed `maxBytes`. The
-// HTTP status is not examined: the core's error replies simply do not decode.
-QCoro::Task<std::optional<QByteArray>> replyBody(ReplyPointer& reply, qint64 maxBytes,
-                                                 int deadlineMs) {
-    const BoundedBody received = co_await readBounded(reply.get(), maxBytes, deadlineMs);
-    if (!received.alive) {
-        (void)reply.release(); // destroyed with its access manager
-        co_return std::nullopt;
-    }
-    if (received.tooLarge || !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        co_return std::nullopt;
-    co_return received.body;
-}
-
-QCoro::Task<> publishConnections(QPointer<MihomoManager> manager, ReplyPointer reply) {
-    const std::optional<QByteArray> body =
-        co_await replyBody(reply, maximumConnectionsBytes, connectionsTimeoutMs);
-    if (!manager || !body)
-        co_return;
-    if (std::optional<QList<ActiveConnectionItem>> rows = decodeRecentConnections(*body))
-        manager->setRecentConnections(*rows);
-}
-
-QCoro::Task<> probeLatency(QPointer<MihomoManager> manager, QNetworkAccessManager* network) {
-    const QString healthCheck = QStringLiteral("http://") + QLatin1String(Deployment::checkHost) +
-                                QStringLiteral("/generate_204");
-    for (const char* name : latencyNodeNames) {
-        if (!manager || !manager->isConnected())
-            break;
-        const std::optional<QNetworkRequest> request =
-            controllerRequest(manager->apiPort(), manager->controllerSecret(),
-                              QStringLiteral("/proxies/") + QLatin1String(name) +
-                                  QStringLiteral("/delay?timeout=8000&url=") + healthCheck);
-        if (!request)
-            continue;
-        ReplyPointer reply(network->get(*request));
-        const std::optional<QByteArray> body =
-            co_await replyBody(reply, maximumDelayBytes, latencyTimeoutMs);
-        if (!manager)
-            co_return;
-        if (!body)
-            continue;
-        if (const std::optional<qint64> delay = decodeDelay(*body)) {
-            manager->setLatencyMs(*delay);
-            co_return;
-        }
-    }
-    if (manager)
-        manager->setLatencyMs(std::nullopt);
-}
-
-QCoro::Task<> publishQuota(QPointer<MihomoManager> manager, QNetworkAccessManager* network,
-                           QNetworkRequest request) {
-    const QuotaClient::Result result = co_await QuotaClient::fetch(network, std::move(request));
-    if (!manager)
-        co_return;
-    switch (result.outcome) {
-    case QuotaClient::Outcome::NotHttp:
-        break;
-    case QuotaClient::Outcome::Failed:
-        manager->setQuotaError(QStringLiteral("刷新失败"));
-        break;
-    case QuotaClient::Outcome::BadStatus:
-        manager->setQuotaError(QStringLiteral("流量接口返回异常"));
-        break;
-    case QuotaClient::Outcome::Decoded:
-        manager->setQuota(result.quota);
-        manager->setQuotaError(QString());
-        break;
-    }
-}
 
 } // namespace
 
 void MihomoManager::startTrafficStream() {
-    const std::optional<QNetworkRequest> request =
-        controllerRequest(apiPort(), m_secret, QStringLiteral("/traffic"));
-    if (!request)
-        return;
     if (!m_trafficStream) {
-        m_trafficStream = new TrafficStream(m_network, this);
+        m_trafficStream = new TrafficStream(m_network, m_env.trafficRetryPauseMs, this);
         m_trafficStream->setObjectName(QStringLiteral("trafficStream"));
         QObject::connect(m_trafficStream, &TrafficStream::sample, this,
                          [this](LiveTraffic traffic) {
@@ -136,7 +33,7 @@ void MihomoManager::startTrafficStream() {
                              setDownSpeed(traffic.down);
                          });
     }
-    m_trafficStream->start(*request);
+    m_trafficStream->start(m_session->controller().trafficRequest());
 }
 
 void MihomoManager::stopTrafficStream() {
@@ -149,11 +46,16 @@ void MihomoManager::refreshConnections() {
         setRecentConnections({});
         return;
     }
-    const std::optional<QNetworkRequest> request =
-        controllerRequest(apiPort(), m_secret, QStringLiteral("/connections"));
-    if (!request)
-        return;
-    publishConnections(this, ReplyPointer(m_network->get(*request)));
+    loadConnections(m_connectionTasks);
+}
+
+QCoro::Task<> MihomoManager::loadConnections(CancellationTicket ticket) {
+    QPointer<MihomoManager> self(this);
+    const std::optional<QByteArray> body = co_await m_session->controller().connections();
+    if (!self || ticket.isCancelled() || !body)
+        co_return;
+    if (std::optional<QList<ActiveConnectionItem>> rows = decodeRecentConnections(*body))
+        setRecentConnections(*rows);
 }
 
 void MihomoManager::testLatency() {
@@ -161,7 +63,27 @@ void MihomoManager::testLatency() {
         setLatencyMs(std::nullopt);
         return;
     }
-    probeLatency(this, m_network);
+    measureLatency(m_connectionTasks);
+}
+
+// The nodes in the order of the fallback group; the first that answers gives the latency.
+QCoro::Task<> MihomoManager::measureLatency(CancellationTicket ticket) {
+    QPointer<MihomoManager> self(this);
+    for (const char* node : CoreNames::fallbackOrder) {
+        if (!m_isConnected)
+            break;
+        const std::optional<QByteArray> body =
+            co_await m_session->controller().delay(QLatin1String(node));
+        if (!self || ticket.isCancelled())
+            co_return; // disconnected meanwhile: the last figure stays
+        if (!body)
+            continue;
+        if (const std::optional<qint64> delay = decodeDelay(*body)) {
+            setLatencyMs(*delay);
+            co_return;
+        }
+    }
+    setLatencyMs(std::nullopt);
 }
 
 std::optional<QString> MihomoManager::localIPv4Address() const {
@@ -175,7 +97,28 @@ void MihomoManager::refreshQuota() {
         m_config.resolvedApiBaseURL(), m_config.deviceToken, hardwareDeviceID());
     if (!request)
         return;
-    publishQuota(this, m_network, std::move(*request));
+    loadQuota(std::move(*request));
+}
+
+QCoro::Task<> MihomoManager::loadQuota(QNetworkRequest request) {
+    QPointer<MihomoManager> self(this);
+    const QuotaClient::Result result = co_await QuotaClient::fetch(m_network, std::move(request));
+    if (!self)
+        co_return;
+    switch (result.outcome) {
+    case QuotaClient::Outcome::NotHttp:
+        break;
+    case QuotaClient::Outcome::Failed:
+        setQuotaError(QStringLiteral("刷新失败"));
+        break;
+    case QuotaClient::Outcome::BadStatus:
+        setQuotaError(QStringLiteral("流量接口返回异常"));
+        break;
+    case QuotaClient::Outcome::Decoded:
+        setQuota(result.quota);
+        setQuotaError(QString());
+        break;
+    }
 }
 
 void MihomoManager::startQuotaPolling() {

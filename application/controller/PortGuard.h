@@ -21,12 +21,12 @@ public:
     static QList<uid_t> coreUids(bool tun);
 
     // Fails with the first of `ports` that something already listens on at 127.0.0.1.
-    static std::optional<ControlError> ensureFree(const QList<qint64>& ports);
+    [[nodiscard]] static std::optional<ControlError> ensureFree(const QList<qint64>& ports);
 
     // Fails with the first of `ports` on which a socket of another user listens.
-    std::optional<ControlError> refuseStrangers(const QList<qint64>& ports) const;
+    [[nodiscard]] std::optional<ControlError> refuseStrangers(const QList<qint64>& ports) const;
     // Something listens on `port` and all of it is ours.
-    bool isOurs(qint64 port) const;
+    [[nodiscard]] bool isOurs(qint64 port) const;
 
 private:
     const ListeningSockets* m_sockets;

@@ -5,7 +5,7 @@
 #include <QString>
 #include <optional>
 
-// One sample of the core's "/traffic" stream, bytes per second.
+// One sample of the core's traffic stream, bytes per second.
 struct LiveTraffic {
     qint64 up = 0;
     qint64 down = 0;

@@ -22,7 +22,8 @@ QCoro::Task<BoundedBody> readBounded(QPointer<QNetworkReply> reply, qint64 maxBy
         QTimer::singleShot(deadlineMs, reply.data(), &QNetworkReply::abort);
     while (reply) {
         const bool atEnd = reply->isFinished();
-        result.body += reply->read(maxBytes + 1 - result.body.size());
+        if (reply->isOpen()) // an aborted reply is closed and holds nothing more
+            result.body += reply->read(maxBytes + 1 - result.body.size());
         if (result.body.size() > maxBytes || announcesMoreThan(*reply, maxBytes)) {
             result.tooLarge = true;
             result.body.clear();

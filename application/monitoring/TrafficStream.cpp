@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int retryPauseMs = 1000;
 // A sample line is a few dozen bytes. A longer line, or more unread data than this, is not the
 // core's stream: it is dropped and asked for again after the pause.
 constexpr qint64 maximumLineBytes = 64 * 1024;
@@ -26,8 +25,8 @@ QByteArray withoutTerminator(QByteArray line) {
 
 } // namespace
 
-TrafficStream::TrafficStream(QNetworkAccessManager* network, QObject* parent)
-    : QObject(parent), m_network(network) {}
+TrafficStream::TrafficStream(QNetworkAccessManager* network, int retryPauseMs, QObject* parent)
+    : QObject(parent), m_network(network), m_retryPauseMs(retryPauseMs) {}
 
 TrafficStream::~TrafficStream() {
     stop();
@@ -107,7 +106,7 @@ QCoro::Task<> TrafficStream::run(quint64 generation, QNetworkRequest request) {
         Wakeup due;
         due.on(&pause, &QTimer::timeout);
         due.on(this, &TrafficStream::stopped);
-        pause.start(retryPauseMs);
+        pause.start(m_retryPauseMs);
         co_await due.fired();
     }
 }

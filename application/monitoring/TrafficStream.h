@@ -11,14 +11,17 @@
 class QIODevice;
 class QNetworkReply;
 
-// The core's endless "/traffic" reply, read line by line as data arrives. Whenever a request
+// The core's endless traffic reply, read line by line as data arrives. Whenever a request
 // ends (refused, broken, ended, or dropped for a line over 64 KiB or over 1 MiB unread) it is
-// sent again after 1 s, for as long as the stream runs.
+// sent again after the retry pause (1 s in the application), for as long as the stream runs.
 // At most one request is in flight: start() and stop() abort it and retire the running loop.
 class TrafficStream : public QObject {
     Q_OBJECT
 public:
-    explicit TrafficStream(QNetworkAccessManager* network, QObject* parent = nullptr);
+    static constexpr int defaultRetryPauseMs = 1000;
+
+    explicit TrafficStream(QNetworkAccessManager* network, int retryPauseMs = defaultRetryPauseMs,
+                           QObject* parent = nullptr);
     ~TrafficStream() override;
 
     // Stops a running stream, then reads `request` anew.
@@ -45,4 +48,5 @@ private:
     QPointer<QNetworkReply> m_reply;
     quint64 m_generation = 0;
     bool m_running = false;
+    int m_retryPauseMs;
 };

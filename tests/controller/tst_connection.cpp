@@ -965,7 +965,7 @@ private slots:
         auto manager = makeManager(bundle);
         manager->toggleConnection();
         QTRY_VERIFY_WITH_TIMEOUT(!bundle.corePids().isEmpty(), 10'000);
-        QTest::qWait(300); // inside the readiness wait
+        QTest::qWait(4 * TestBundle::readinessPauseMs); // inside the readiness wait
         manager->disconnect();
         QVERIFY(!manager->isBusy());
         QCOMPARE(manager->statusMessage(), kDisconnected);
@@ -973,7 +973,7 @@ private slots:
 
         QSignalSpy published(manager.get(), &MihomoManager::statusMessageChanged);
         QSignalSpy errors(manager.get(), &MihomoManager::errorMessageChanged);
-        QTest::qWait(1500); // several readiness attempts' worth
+        QTest::qWait(8 * TestBundle::readinessPauseMs); // several readiness attempts' worth
         QCOMPARE(published.count(), 0);
         QCOMPARE(errors.count(), 0);
         QVERIFY(bundle.corePids().isEmpty());

@@ -1,6 +1,7 @@
 // Mode and rule changes: what is saved, what is written and which requests reach the core's
 // controller (a recording server on 127.0.0.1 standing in for it).
 #include "ManagerFixture.h"
+#include "ManagerTestAccess.h"
 #include "RecordingServer.h"
 #include "TestSupport.h"
 
@@ -42,7 +43,7 @@ void settle() {
 }
 
 std::optional<AppConfig> savedSettings(const MihomoManager& manager) {
-    QFile file(manager.configFileURL());
+    QFile file(manager.configFilePath());
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     return AppConfigCodec::decode(file.readAll());
@@ -74,7 +75,7 @@ private slots:
         RecordingServer server;
         ManagerFixture fixture(server.port());
         MihomoManager& manager = *fixture.manager;
-        manager.setIsConnected(true);
+        MihomoManagerTestAccess::setIsConnected(manager, true);
 
         manager.switchMode(mode);
         QCOMPARE(manager.config().mode, mode);
@@ -85,7 +86,7 @@ private slots:
         QCOMPARE(::bodies(server), bodies);
         for (const RecordingServer::Request& request : server.requests)
             QCOMPARE(request.authorization, "Bearer " + ManagerFixture::secret().toUtf8());
-        QVERIFY(!QFileInfo::exists(manager.mihomoConfigURL())); // a mode change writes no file
+        QVERIFY(!QFileInfo::exists(manager.mihomoConfigPath())); // a mode change writes no file
         QCOMPARE(manager.errorMessage(), QString());
     }
 
@@ -109,7 +110,7 @@ private slots:
             config.mode = mode;
             config.customRules = {rule("example.com", CustomRuleAction::Direct), other};
         });
-        manager.setIsConnected(true);
+        MihomoManagerTestAccess::setIsConnected(manager, true);
 
         manager.addCustomRule("  Example.COM/some/Path?q=1 ", CustomRuleAction::Proxy);
 
@@ -121,7 +122,7 @@ private slots:
         QCOMPARE(rules.at(1), other);
         QCOMPARE(savedSettings(manager)->customRules, rules);
 
-        QFile yaml(manager.mihomoConfigURL());
+        QFile yaml(manager.mihomoConfigPath());
         QVERIFY(yaml.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(yaml.readAll()), manager.buildMihomoYAML());
 
@@ -129,7 +130,7 @@ private slots:
         settle();
         QCOMPARE(sent(server), requests);
         QCOMPARE(QJsonDocument::fromJson(server.requests.at(0).body).object(),
-                 (QJsonObject{{"path", manager.mihomoConfigURL()}}));
+                 (QJsonObject{{"path", manager.mihomoConfigPath()}}));
         QCOMPARE(manager.errorMessage(), QString());
     }
 
@@ -151,7 +152,7 @@ private slots:
         QCOMPARE(savedSettings(manager)->customRules, manager.config().customRules);
         settle();
         QCOMPARE(server.requests.size(), 0);
-        QVERIFY(!QFileInfo::exists(manager.mihomoConfigURL()));
+        QVERIFY(!QFileInfo::exists(manager.mihomoConfigPath()));
     }
 
     void refusedPatternChangesNothing_data() {
@@ -168,13 +169,13 @@ private slots:
         RecordingServer server;
         ManagerFixture fixture(server.port());
         MihomoManager& manager = *fixture.manager;
-        QFile::remove(manager.configFileURL());
-        manager.setIsConnected(true);
+        QFile::remove(manager.configFilePath());
+        MihomoManagerTestAccess::setIsConnected(manager, true);
         const AppConfig before = manager.config();
 
         manager.addCustomRule(pattern, CustomRuleAction::Proxy);
         QCOMPARE(manager.config(), before);
-        QVERIFY(!QFileInfo::exists(manager.configFileURL())); // not even saved
+        QVERIFY(!QFileInfo::exists(manager.configFilePath())); // not even saved
         settle();
         QCOMPARE(server.requests.size(), 0);
     }
@@ -182,7 +183,7 @@ private slots:
     void coreGoneShowsErrors() {
         ManagerFixture fixture(TestSupport::freeLocalPort());
         MihomoManager& manager = *fixture.manager;
-        manager.setIsConnected(true);
+        MihomoManagerTestAccess::setIsConnected(manager, true);
 
         manager.switchMode(ProxyMode::Global);
         QTRY_VERIFY(manager.errorMessage().startsWith(QStringLiteral("切换模式失败: ")));

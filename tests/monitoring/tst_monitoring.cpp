@@ -2,6 +2,7 @@
 // connections, the latency probe, the quota refresh and its polling, the machine identifier and
 // the LAN address.
 #include "ManagerFixture.h"
+#include "ManagerTestAccess.h"
 #include "RawHttpServer.h"
 #include "RecordingServer.h"
 #include "TestSupport.h"
@@ -69,8 +70,8 @@ private slots:
         RecordingServer server;
         ManagerFixture fixture(server.port());
         MihomoManager& manager = *fixture.manager;
-        manager.setRecentConnections({{"a.com", "a.com", "", ""}});
-        manager.setLatencyMs(40);
+        MihomoManagerTestAccess::setRecentConnections(manager, {{"a.com", "a.com", "", ""}});
+        MihomoManagerTestAccess::setLatencyMs(manager, 40);
 
         manager.refreshConnections();
         manager.testLatency();
@@ -101,8 +102,8 @@ private slots:
         };
         ManagerFixture fixture(server.port());
         MihomoManager& manager = *fixture.manager;
-        manager.setRecentConnections({{"old.net", "old.net", "", ""}});
-        manager.setIsConnected(true);
+        MihomoManagerTestAccess::setRecentConnections(manager, {{"old.net", "old.net", "", ""}});
+        MihomoManagerTestAccess::setIsConnected(manager, true);
         QSignalSpy changed(&manager, &MihomoManager::recentConnectionsChanged);
 
         manager.refreshConnections();
@@ -125,8 +126,8 @@ private slots:
         ManagerFixture fixture(QUrl(server.baseUrl()).port());
         MihomoManager& manager = *fixture.manager;
         const ConnectionItems previous{{"old.net", "old.net", "", ""}};
-        manager.setRecentConnections(previous);
-        manager.setIsConnected(true);
+        MihomoManagerTestAccess::setRecentConnections(manager, previous);
+        MihomoManagerTestAccess::setIsConnected(manager, true);
 
         manager.refreshConnections();
         QTRY_COMPARE(server.closedConnections, 1); // the client gave up on it
@@ -157,8 +158,8 @@ private slots:
         };
         ManagerFixture fixture(server.port());
         MihomoManager& manager = *fixture.manager;
-        manager.setLatencyMs(7);
-        manager.setIsConnected(true);
+        MihomoManagerTestAccess::setLatencyMs(manager, 7);
+        MihomoManagerTestAccess::setIsConnected(manager, true);
         QSignalSpy published(&manager, &MihomoManager::latencyMsChanged);
 
         manager.testLatency();
@@ -177,8 +178,8 @@ private slots:
     void latencyWithCoreGone() {
         ManagerFixture fixture(TestSupport::freeLocalPort());
         MihomoManager& manager = *fixture.manager;
-        manager.setLatencyMs(7);
-        manager.setIsConnected(true);
+        MihomoManagerTestAccess::setLatencyMs(manager, 7);
+        MihomoManagerTestAccess::setIsConnected(manager, true);
         QSignalSpy published(&manager, &MihomoManager::latencyMsChanged);
         manager.testLatency();
         QTRY_COMPARE(published.size(), 1);
@@ -215,8 +216,8 @@ private slots:
         });
         QuotaInfo earlier;
         earlier.usedBytes = 1;
-        manager.setQuota(earlier);
-        manager.setQuotaError("earlier error");
+        MihomoManagerTestAccess::setQuota(manager, earlier);
+        MihomoManagerTestAccess::setQuotaError(manager, "earlier error");
         QSignalSpy errorPublished(&manager, &MihomoManager::quotaErrorChanged);
 
         manager.refreshQuota();
@@ -286,8 +287,8 @@ private slots:
         });
         QuotaInfo earlier;
         earlier.usedBytes = 1;
-        manager.setQuota(earlier);
-        manager.setQuotaError("earlier error");
+        MihomoManagerTestAccess::setQuota(manager, earlier);
+        MihomoManagerTestAccess::setQuotaError(manager, "earlier error");
         QSignalSpy errorPublished(&manager, &MihomoManager::quotaErrorChanged);
 
         manager.refreshQuota();

@@ -1,6 +1,7 @@
 // Monitoring and live reconfiguration against the development core, started by a real connect:
 // the traffic stream runs while connected and stops with the connection, and a rule added
 // while connected changes how the core routes the next connection.
+#include "ManagerTestAccess.h"
 #include "TestBundle.h"
 
 #include "controller/MihomoManager.h"
@@ -39,7 +40,7 @@ struct Tunnel {
 // The row the core reports for 127.0.0.<n>, once the list holds it.
 std::optional<ActiveConnectionItem> rowFor(MihomoManager& manager, int n) {
     const QString host = QStringLiteral("127.0.0.%1").arg(n);
-    manager.setRecentConnections({});
+    MihomoManagerTestAccess::setRecentConnections(manager, {});
     manager.refreshConnections();
     for (int waited = 0; waited < 5000; waited += 50) {
         for (const ActiveConnectionItem& row : manager.recentConnections()) {

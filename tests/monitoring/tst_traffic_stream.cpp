@@ -14,6 +14,9 @@
 
 namespace {
 
+// The pause between attempts, shorter than the application's second so that the tests run fast.
+constexpr int kRetryPauseMs = 300;
+
 // Answers every request with a 200 head and then the body chunks the test writes; the body
 // has no length, so it ends when the server closes the connection.
 class StreamServer : public QObject {
@@ -89,7 +92,7 @@ private slots:
         QFETCH(QList<LiveTraffic>, samples);
         StreamServer server;
         QNetworkAccessManager network;
-        TrafficStream stream(&network);
+        TrafficStream stream(&network, kRetryPauseMs);
         QList<LiveTraffic> received;
         QObject::connect(&stream, &TrafficStream::sample, &stream,
                          [&received](LiveTraffic traffic) { received.append(traffic); });
@@ -106,7 +109,7 @@ private slots:
     void partialLineWaitsForItsEnd() {
         StreamServer server;
         QNetworkAccessManager network;
-        TrafficStream stream(&network);
+        TrafficStream stream(&network, kRetryPauseMs);
         QSignalSpy samples(&stream, &TrafficStream::sample);
         stream.start(trafficRequest(server.port()));
         QTRY_COMPARE(server.requests(), 1);
@@ -119,7 +122,7 @@ private slots:
     }
 
     // Any end of the body waits for the retry pause, an empty 200 included: a few requests in
-    // 1.5 s, not one after another.
+    // one and a half pauses, not one after another.
     void endedBodiesWaitForThePause_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("samplesPerBody");
@@ -135,10 +138,10 @@ private slots:
                    "\r\n\r\n" + body;
         });
         QNetworkAccessManager network;
-        TrafficStream stream(&network);
+        TrafficStream stream(&network, kRetryPauseMs);
         QSignalSpy samples(&stream, &TrafficStream::sample);
         stream.start(QNetworkRequest(QUrl(server.baseUrl() + QStringLiteral("/traffic"))));
-        QTest::qWait(1500);
+        QTest::qWait(kRetryPauseMs * 3 / 2);
         const qsizetype requests = server.heads.size();
         QVERIFY2(requests >= 1 && requests <= 3, qPrintable(QString::number(requests)));
         QCOMPARE(samples.size(), requests * samplesPerBody);
@@ -156,7 +159,7 @@ private slots:
         QFETCH(QByteArray, chunk);
         StreamServer server;
         QNetworkAccessManager network;
-        TrafficStream stream(&network);
+        TrafficStream stream(&network, kRetryPauseMs);
         QList<LiveTraffic> received;
         QObject::connect(&stream, &TrafficStream::sample, &stream,
                          [&received](LiveTraffic traffic) { received.append(traffic); });
@@ -171,31 +174,31 @@ private slots:
         QCOMPARE(received, (QList<LiveTraffic>{{5, 6}}));
     }
 
-    void refusedRequestRetriesEverySecondUntilStopped() {
+    void refusedRequestRetriesEveryPauseUntilStopped() {
         const quint16 closedPort = TestSupport::freeLocalPort();
         QNetworkAccessManager network;
-        TrafficStream stream(&network);
+        TrafficStream stream(&network, kRetryPauseMs);
         QSignalSpy attempts(&stream, &TrafficStream::requestSent);
 
         stream.start(trafficRequest(closedPort));
-        QTest::qWait(3500);
-        // Attempts at about 0, 1, 2 and 3 s; slack for a loaded machine.
+        QTest::qWait(kRetryPauseMs * 7 / 2);
+        // Attempts at about 0, 1, 2 and 3 pauses; slack for a loaded machine.
         QVERIFY2(attempts.size() >= 3 && attempts.size() <= 5,
                  qPrintable(QString::number(attempts.size())));
 
         stream.stop();
         QVERIFY(!stream.isRunning());
         const qsizetype stoppedAt = attempts.size();
-        QTest::qWait(1500);
+        QTest::qWait(kRetryPauseMs * 3 / 2);
         QCOMPARE(attempts.size(), stoppedAt);
     }
 
-    void refusingControllerIsAskedOncePerSecond() {
+    void refusingControllerIsAskedOncePerPause() {
         StreamServer server("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n");
         QNetworkAccessManager network;
-        TrafficStream stream(&network);
+        TrafficStream stream(&network, kRetryPauseMs);
         stream.start(trafficRequest(server.port()));
-        QTest::qWait(1500);
+        QTest::qWait(kRetryPauseMs * 3 / 2);
         QVERIFY2(server.requests() >= 1 && server.requests() <= 3,
                  qPrintable(QString::number(server.requests())));
     }
@@ -203,18 +206,18 @@ private slots:
     void accessManagerGoingFirstEndsTheStream() {
         StreamServer server;
         auto network = std::make_unique<QNetworkAccessManager>();
-        TrafficStream stream(network.get());
+        TrafficStream stream(network.get(), kRetryPauseMs);
         stream.start(trafficRequest(server.port()));
         QTRY_COMPARE(server.requests(), 1);
         network.reset(); // its replies die with it
-        QTest::qWait(1500);
+        QTest::qWait(kRetryPauseMs * 3 / 2);
         QCOMPARE(server.requests(), 1);
     }
 
     void restartLeavesOneStream() {
         StreamServer server;
         QNetworkAccessManager network;
-        TrafficStream stream(&network);
+        TrafficStream stream(&network, kRetryPauseMs);
         QList<LiveTraffic> received;
         QObject::connect(&stream, &TrafficStream::sample, &stream,
                          [&received](LiveTraffic traffic) { received.append(traffic); });
@@ -227,7 +230,7 @@ private slots:
 
         server.write("{\"up\":42,\"down\":43}\n");
         QTRY_COMPARE(received, (QList<LiveTraffic>{{42, 43}}));
-        QTest::qWait(1200); // a retired loop would have asked again by now
+        QTest::qWait(kRetryPauseMs * 3 / 2); // a retired loop would have asked again by now
         QCOMPARE(server.requests(), 2);
         QCOMPARE(server.openStreams(), 1);
 

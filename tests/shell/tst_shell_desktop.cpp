@@ -2,6 +2,7 @@
 // late, auto-connect at start-up and the desktop notifications, against fake desktop services.
 #include "App.h"
 #include "LaunchOptions.h"
+#include "ManagerTestAccess.h"
 #include "PrivateSessionBus.h"
 #include "StatusNotifierItem.h"
 #include "TestBundle.h"
@@ -211,10 +212,14 @@ private slots:
 
         // 90 % of the month's traffic: once per cycle.
         service.bodies.clear();
-        m_manager->setQuota(quotaUsing(899'999, QStringLiteral("2026-12-01")));
-        m_manager->setQuota(quotaUsing(900'000, QStringLiteral("2026-12-01")));
-        m_manager->setQuota(quotaUsing(950'000, QStringLiteral("2026-12-01")));
-        m_manager->setQuota(quotaUsing(990'000, QStringLiteral("2027-01-01")));
+        MihomoManagerTestAccess::setQuota(*m_manager,
+                                          quotaUsing(899'999, QStringLiteral("2026-12-01")));
+        MihomoManagerTestAccess::setQuota(*m_manager,
+                                          quotaUsing(900'000, QStringLiteral("2026-12-01")));
+        MihomoManagerTestAccess::setQuota(*m_manager,
+                                          quotaUsing(950'000, QStringLiteral("2026-12-01")));
+        MihomoManagerTestAccess::setQuota(*m_manager,
+                                          quotaUsing(990'000, QStringLiteral("2027-01-01")));
         QTRY_COMPARE_WITH_TIMEOUT(service.bodies.size(), 2, 10'000);
         QCOMPARE(service.bodies, QStringList(2, QStringLiteral("本月流量已用 90%")));
     }

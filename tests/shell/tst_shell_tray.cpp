@@ -1,6 +1,7 @@
 // The shell in one process: the tray menu's entries in each state, its commands, the tray icon,
 // the main window's show and close behaviour, and quitting while connected.
 #include "App.h"
+#include "ManagerTestAccess.h"
 #include "TerminationSignals.h"
 #include "TestBundle.h"
 #include "TestSupport.h"
@@ -111,9 +112,10 @@ private slots:
         QFETCH(qint64, usedBytes);
         QFETCH(QStringList, expected);
 
-        m_manager->setStatusMessage(status);
-        m_manager->setQuota(usedBytes < 0 ? OptionalQuota() : quotaUsing(usedBytes));
-        m_manager->setIsConnected(connected);
+        MihomoManagerTestAccess::setStatusMessage(*m_manager, status);
+        MihomoManagerTestAccess::setQuota(*m_manager,
+                                          usedBytes < 0 ? OptionalQuota() : quotaUsing(usedBytes));
+        MihomoManagerTestAccess::setIsConnected(*m_manager, connected);
 
         const QMenu* menu = m_app->trayIcon().contextMenu();
         QVERIFY(menu);
@@ -214,8 +216,8 @@ private slots:
     void eachShowingRunsTheWindowShownHook() {
         QVERIFY(!m_app->delegate().manager);
         for (int showing = 0; showing < 2; ++showing) {
-            m_manager->setQuota(std::nullopt);
-            m_manager->setQuotaError(QString());
+            MihomoManagerTestAccess::setQuota(*m_manager, std::nullopt);
+            MihomoManagerTestAccess::setQuotaError(*m_manager, QString());
             m_app->showMainWindow();
             QCOMPARE(m_app->delegate().manager.data(), m_manager.get());
             // Quota polling was (re)started: the request to the closed port failed.

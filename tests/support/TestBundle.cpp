@@ -131,6 +131,8 @@ ManagerEnvironment TestBundle::environment() const {
     environment.mixedPort = m_mixedPort;
     environment.apiPort = m_apiPort;
     environment.controllerSecret = secret();
+    environment.readinessPauseMs = readinessPauseMs;
+    environment.trafficRetryPauseMs = trafficRetryPauseMs;
     return environment;
 }
 

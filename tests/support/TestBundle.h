@@ -29,6 +29,10 @@ public:
     qint64 mixedPort() const { return m_mixedPort; }
     qint64 apiPort() const { return m_apiPort; }
     static QString secret();
+    // The pauses environment() injects, shorter than the application's: between readiness
+    // probes of a starting core, and between attempts of the traffic stream.
+    static constexpr int readinessPauseMs = 80;
+    static constexpr int trafficRetryPauseMs = 250;
 
     // A fresh environment over this bundle (same folders, ports and secret every time).
     ManagerEnvironment environment() const;

@@ -49,7 +49,7 @@ struct UiFixture {
 
     // The settings as saved in the data folder.
     std::optional<AppConfig> savedConfig() const {
-        QFile file(manager->configFileURL());
+        QFile file(manager->configFilePath());
         if (!file.open(QIODevice::ReadOnly))
             return std::nullopt;
         return AppConfigCodec::decode(file.readAll());

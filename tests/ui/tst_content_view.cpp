@@ -1,3 +1,4 @@
+#include "ManagerTestAccess.h"
 #include "UiFixture.h"
 #include "monitoring/ByteFormatter.h"
 #include "ui/ContentView.h"
@@ -87,7 +88,7 @@ void ContentViewTest::powerButtonIgnoresPressesWhileBusy() {
     UiFixture fixture;
     ContentView view(*fixture.manager);
     auto* power = find<PowerButton>(view, "powerButton");
-    fixture.manager->setIsBusy(true);
+    MihomoManagerTestAccess::setIsBusy(*fixture.manager, true);
     QVERIFY(!power->isEnabled());
     QSignalSpy busy(fixture.manager.get(), &MihomoManager::isBusyChanged);
     QSignalSpy status(fixture.manager.get(), &MihomoManager::statusMessageChanged);
@@ -95,7 +96,7 @@ void ContentViewTest::powerButtonIgnoresPressesWhileBusy() {
     QTest::qWait(50);
     QVERIFY(busy.isEmpty());
     QVERIFY(status.isEmpty());
-    fixture.manager->setIsBusy(false);
+    MihomoManagerTestAccess::setIsBusy(*fixture.manager, false);
     QVERIFY(power->isEnabled());
 }
 
@@ -119,15 +120,15 @@ void ContentViewTest::latencyText() {
     QFETCH(QString, text);
     UiFixture fixture;
     ContentView view(*fixture.manager);
-    fixture.manager->setIsConnected(connected);
-    fixture.manager->setLatencyMs(latency);
+    MihomoManagerTestAccess::setIsConnected(*fixture.manager, connected);
+    MihomoManagerTestAccess::setLatencyMs(*fixture.manager, latency);
     auto* pill = find<PlainButton>(view, "latencyPill");
     QCOMPARE(pill->text(), text);
     QCOMPARE(pill->dot()->tone, connected ? Tone::Green : Tone::Gray);
     QCOMPARE(accessible(pill)->text(QAccessible::Name), QStringLiteral("延迟 ") + text);
 
     // Disconnected, the probe clears the value without a request.
-    fixture.manager->setIsConnected(false);
+    MihomoManagerTestAccess::setIsConnected(*fixture.manager, false);
     QTest::mouseClick(pill, Qt::LeftButton);
     QCOMPARE(pill->text(), QStringLiteral("离线"));
 }
@@ -195,8 +196,8 @@ void ContentViewTest::quotaCard() {
     QFETCH(QString, reset);
     UiFixture fixture;
     ContentView view(*fixture.manager);
-    fixture.manager->setQuotaError(quotaError);
-    fixture.manager->setQuota(quota);
+    MihomoManagerTestAccess::setQuotaError(*fixture.manager, quotaError);
+    MihomoManagerTestAccess::setQuota(*fixture.manager, quota);
 
     auto* bar = find<QuotaBar>(view, "quotaBar");
     QCOMPARE(bar->fraction(), fraction);
@@ -268,7 +269,8 @@ void ContentViewTest::rulesButtonCountsAndOpensSheet() {
     QCOMPARE(rules->text(), QStringLiteral("附属规则 (2)"));
 
     // Disconnected, the refresh before opening empties the list.
-    fixture.manager->setRecentConnections({{"x.com", "x.com", "MATCH", "PROXY"}});
+    MihomoManagerTestAccess::setRecentConnections(*fixture.manager,
+                                                  {{"x.com", "x.com", "MATCH", "PROXY"}});
     QTest::mouseClick(rules, Qt::LeftButton);
     QVERIFY(fixture.manager->recentConnections().isEmpty());
     QVERIFY(fixture.manager->showRules());
@@ -326,18 +328,18 @@ void ContentViewTest::errorLineTakesNoRoomWhileEmpty() {
     const QRect barBefore = bottomBar->geometry();
     QVERIFY(!error->isVisible());
 
-    fixture.manager->setErrorMessage(QStringLiteral("内核启动超时"));
+    MihomoManagerTestAccess::setErrorMessage(*fixture.manager, QStringLiteral("内核启动超时"));
     QTRY_VERIFY(error->isVisible());
     QCOMPARE(error->text(), QStringLiteral("内核启动超时"));
     QTRY_COMPARE(error->geometry().top(), bottomBar->geometry().bottom() + 1 + 14);
     QCOMPARE(bottomBar->geometry(), barBefore); // the line sits under the bar, moving nothing
 
     // A very long message stays within the window.
-    fixture.manager->setErrorMessage(QString(400, QChar(u'错')));
+    MihomoManagerTestAccess::setErrorMessage(*fixture.manager, QString(400, QChar(u'错')));
     QTRY_VERIFY(error->geometry().bottom() < view.height() - 20);
     QVERIFY(!error->toolTip().isEmpty());
 
-    fixture.manager->setErrorMessage(QString());
+    MihomoManagerTestAccess::setErrorMessage(*fixture.manager, QString());
     QVERIFY(!error->isVisible());
 }
 
@@ -345,7 +347,7 @@ void ContentViewTest::longQuotaErrorElides() {
     UiFixture fixture;
     ContentView view(*fixture.manager);
     const QString error = QStringLiteral("流量查询失败: ") + QString(200, u'x');
-    fixture.manager->setQuotaError(error);
+    MihomoManagerTestAccess::setQuotaError(*fixture.manager, error);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     auto* card = find<QWidget>(view, "quotaCard");
@@ -456,10 +458,10 @@ void ContentViewTest::accessibleToggles() {
 void ContentViewTest::errorLineIsHeard() {
     UiFixture fixture;
     ContentView view(*fixture.manager);
-    fixture.manager->setErrorMessage(QStringLiteral("内核启动超时"));
+    MihomoManagerTestAccess::setErrorMessage(*fixture.manager, QStringLiteral("内核启动超时"));
     auto* error = find<ElidedLabel>(view, "errorLabel");
     QCOMPARE(accessible(error)->text(QAccessible::Name), QStringLiteral("内核启动超时"));
-    fixture.manager->setUpSpeed(2048);
+    MihomoManagerTestAccess::setUpSpeed(*fixture.manager, 2048);
     QCOMPARE(accessible(find<ElidedLabel>(view, "upSpeedLabel"))->text(QAccessible::Name),
              QStringLiteral("上传 ") + ByteFormatter::speed(2048));
 }
@@ -474,7 +476,7 @@ void ContentViewTest::lanTextFollowsAddress() {
 
     // The network changes while connected: the next traffic sample shows the new address.
     fixture.interfaces = {UiFixture::ipv4("en0", "10.1.2.3")};
-    fixture.manager->setDownSpeed(1000);
+    MihomoManagerTestAccess::setDownSpeed(*fixture.manager, 1000);
     QCOMPARE(lan->text(), QStringLiteral("10.1.2.3:17890"));
     QCOMPARE(accessible(lan)->text(QAccessible::Name), QStringLiteral("10.1.2.3:17890"));
     // Without traffic, the periodic re-read does it.

@@ -1,3 +1,4 @@
+#include "ManagerTestAccess.h"
 #include "UiFixture.h"
 #include "ui/CustomRuleList.h"
 #include "ui/CustomRulesModel.h"
@@ -297,7 +298,7 @@ void RulesViewTest::emptyStates() {
     QFETCH(QString, text);
     UiFixture fixture;
     RulesView view(*fixture.manager);
-    fixture.manager->setIsConnected(connected);
+    MihomoManagerTestAccess::setIsConnected(*fixture.manager, connected);
     QCOMPARE(find<ElidedLabel>(view, "connectionsEmptyLabel")->text(), text);
     QCOMPARE(find<ElidedLabel>(view, "rulesHeading")->text(), QStringLiteral("自定义规则 (0)"));
     QCOMPARE(find<ElidedLabel>(view, "rulesEmptyLabel")->text(),
@@ -325,7 +326,8 @@ void RulesViewTest::connectionDetail() {
     QFETCH(QString, detail);
     UiFixture fixture;
     RulesView view(*fixture.manager);
-    fixture.manager->setRecentConnections({{"www.example.cn", "www.example.cn", rule, chain}});
+    MihomoManagerTestAccess::setRecentConnections(
+        *fixture.manager, {{"www.example.cn", "www.example.cn", rule, chain}});
     QCOMPARE(find<ElidedLabel>(view, "connectionHost")->text(), QStringLiteral("www.example.cn"));
     QCOMPARE(find<ElidedLabel>(view, "connectionDetail")->text(), detail);
 }
@@ -334,8 +336,9 @@ void RulesViewTest::directButtonAddsHostAsDirectRule() {
     UiFixture fixture;
     RulesView view(*fixture.manager);
     fixture.manager->setNewRuleAction(CustomRuleAction::Proxy);
-    fixture.manager->setRecentConnections({{"a.example.com", "a.example.com", "Match", "PROXY"},
-                                           {"b.example.com", "b.example.com", "Match", "PROXY"}});
+    MihomoManagerTestAccess::setRecentConnections(
+        *fixture.manager, {{"a.example.com", "a.example.com", "Match", "PROXY"},
+                           {"b.example.com", "b.example.com", "Match", "PROXY"}});
     auto* list = find<QScrollArea>(view, "connectionsList");
     const auto buttons = list->widget()->findChildren<QPushButton*>(QStringLiteral("directButton"));
     QCOMPARE(buttons.size(), 2);
@@ -370,7 +373,8 @@ void RulesViewTest::hiddenCharactersShownButNameKept() {
     QFETCH(QString, shown);
     UiFixture fixture;
     RulesView view(*fixture.manager);
-    fixture.manager->setRecentConnections({{host, host, "Match", "PROXY\u202E"}});
+    MihomoManagerTestAccess::setRecentConnections(*fixture.manager,
+                                                  {{host, host, "Match", "PROXY\u202E"}});
     QCOMPARE(find<ElidedLabel>(view, "connectionHost")->text(), shown);
     QCOMPARE(find<ElidedLabel>(view, "connectionDetail")->text(),
              QStringLiteral("PROXY<U+202E> · Match"));

@@ -98,7 +98,7 @@ void SettingsViewTest::launchAtLoginThroughAccessibility() {
 void SettingsViewTest::doneSavesAndCloses() {
     UiFixture fixture;
     SettingsView view(*fixture.manager);
-    QFile::remove(fixture.manager->configFileURL());
+    QFile::remove(fixture.manager->configFilePath());
     fixture.manager->setShowSettings(true);
     auto* done = find<QPushButton>(view, "doneButton");
     QCOMPARE(done->text(), QStringLiteral("完成"));

@@ -1,5 +1,6 @@
 // Renders the views at twice their size into PNG files for the documentation:
 //   ui_screenshots [output folder]   (default: <source>/docs/screenshots)
+#include "ManagerTestAccess.h"
 #include "UiFixture.h"
 #include "ui/ContentView.h"
 #include "ui/RulesView.h"
@@ -56,11 +57,11 @@ void connectedState(UiFixture& fixture) {
             customRule(QStringLiteral("10.0.0.0/8"), CustomRuleAction::Direct),
         };
     });
-    manager.setIsConnected(true);
-    manager.setStatusMessage(QStringLiteral("已连接"));
-    manager.setUpSpeed(86 * 1024);
-    manager.setDownSpeed(3 * 1024 * 1024 + 400 * 1024);
-    manager.setLatencyMs(85);
+    MihomoManagerTestAccess::setIsConnected(manager, true);
+    MihomoManagerTestAccess::setStatusMessage(manager, QStringLiteral("已连接"));
+    MihomoManagerTestAccess::setUpSpeed(manager, 86 * 1024);
+    MihomoManagerTestAccess::setDownSpeed(manager, 3 * 1024 * 1024 + 400 * 1024);
+    MihomoManagerTestAccess::setLatencyMs(manager, 85);
     QuotaInfo quota;
     quota.ok = true;
     quota.resetDay = 1;
@@ -68,13 +69,15 @@ void connectedState(UiFixture& fixture) {
     quota.quotaBytes = 6'000'000'000'000;
     quota.usedBytes = 1'500'000'000'000;
     quota.remainingBytes = quota.quotaBytes - quota.usedBytes;
-    manager.setQuota(quota);
-    manager.setErrorMessage(QStringLiteral("热重载配置失败: Connection refused"));
-    manager.setRecentConnections({
-        {"www.bilibili.com", "www.bilibili.com", "GeoSite", "DIRECT"},
-        {"api.github.com", "api.github.com", "Match", "PROXY"},
-        {"static.example-cdn.net", "static.example-cdn.net", "Match", "PROXY"},
-    });
+    MihomoManagerTestAccess::setQuota(manager, quota);
+    MihomoManagerTestAccess::setErrorMessage(manager,
+                                             QStringLiteral("热重载配置失败: Connection refused"));
+    MihomoManagerTestAccess::setRecentConnections(
+        manager, {
+                     {"www.bilibili.com", "www.bilibili.com", "GeoSite", "DIRECT"},
+                     {"api.github.com", "api.github.com", "Match", "PROXY"},
+                     {"static.example-cdn.net", "static.example-cdn.net", "Match", "PROXY"},
+                 });
 }
 
 } // namespace
@@ -106,7 +109,7 @@ int main(int argc, char* argv[]) {
             config.apiBaseURL = QStringLiteral("https://auth.example.com");
         });
         fixture.loginItem->registered = true;
-        fixture.manager->setLaunchAtLoginState(true);
+        MihomoManagerTestAccess::setLaunchAtLoginState(*fixture.manager, true);
         ok &= saveSheet(new SettingsView(*fixture.manager), folder, QStringLiteral("settings.png"));
 
         QApplication::setPalette(darkPalette());
