@@ -5,6 +5,7 @@
 //
 // The controller runs over a temporary data folder, so the settings file it saves on each change
 // (100,000 rules) is written for real, as the application writes it.
+#include "ManagerTestAccess.h"
 #include "controller/MihomoManager.h"
 #include "ui/ContentView.h"
 #include "ui/Sheet.h"
@@ -28,6 +29,7 @@ struct Setup {
         environment.paths.bundle =
             BundleLayout::linuxLayout(dir.filePath(QStringLiteral("bin/vantrel-vpn")));
         environment.platform.pkillPath = QStringLiteral("/bin/true");
+        environment.apiPort = 1; // refused at once
         manager = std::make_unique<MihomoManager>(std::move(environment));
         AppConfig config = manager->config();
         for (int i = 0; i < rules; ++i)
@@ -74,8 +76,12 @@ BENCHMARK(BM_OpenRulesSheet)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 
+// Arg 1: connected, so that each change also writes the core's configuration and asks it to
+// reload (nothing listens on the controller port here: the request is refused at once).
 void BM_AddRule(benchmark::State& state) {
     Setup setup(int(state.range(0)));
+    if (state.range(1))
+        MihomoManagerTestAccess::setIsConnected(*setup.manager, true);
     setup.manager->setShowRules(true);
     Setup::settle();
     int next = 0;
@@ -89,7 +95,8 @@ void BM_AddRule(benchmark::State& state) {
     state.counters["rules"] = double(setup.manager->config().customRules.size());
 }
 BENCHMARK(BM_AddRule)
-    ->Arg(RuleCount)
+    ->Args({RuleCount, 0})
+    ->Args({RuleCount, 1})
     ->UseManualTime()
     ->Iterations(10)
     ->Unit(benchmark::kMillisecond);

@@ -50,15 +50,18 @@ void MihomoManager::addCustomRule(const QString& pattern, CustomRuleAction actio
     if (normalized.isEmpty() || !RuleParser::isWritablePattern(normalized))
         return;
 
-    AppConfig withoutOld = m_config;
-    withoutOld.customRules.removeIf([&normalized](const CustomRule& rule) {
-        return RuleParser::normalizePattern(rule.pattern) == normalized;
-    });
-    setConfig(withoutOld);
-
-    AppConfig withNew = m_config;
-    withNew.customRules.prepend(CustomRule{QUuid::createUuid(), normalized, action});
-    setConfig(withNew);
+    // The new rule goes first and replaces one with the same pattern; the list is built once, as
+    // it may hold many thousands of rules.
+    QList<CustomRule> rules;
+    rules.reserve(m_config.customRules.size() + 1);
+    rules.append(CustomRule{QUuid::createUuid(), normalized, action});
+    for (const CustomRule& rule : m_config.customRules) {
+        if (RuleParser::normalizePattern(rule.pattern) != normalized)
+            rules.append(rule);
+    }
+    AppConfig changed = m_config;
+    changed.customRules = std::move(rules);
+    setConfig(changed);
 
     applyRulesAndReload();
 }
