@@ -76,8 +76,9 @@ BENCHMARK(BM_OpenRulesSheet)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 
-// Arg 1: connected, so that each change also writes the core's configuration and asks it to
-// reload (nothing listens on the controller port here: the request is refused at once).
+// Arg 1: connected, so that each change also writes the core's configuration (on a worker
+// thread, which the measured time does not wait for) and asks the core to reload (nothing
+// listens on the controller port here: the request is refused at once).
 void BM_AddRule(benchmark::State& state) {
     Setup setup(int(state.range(0)));
     if (state.range(1))

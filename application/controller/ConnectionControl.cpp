@@ -1,5 +1,6 @@
 // Connect and disconnect, what the views show of the core session's state, the re-check after
 // sleep or a network change, the TUN switch and authorisation, start-up recovery.
+#include "controller/ConfigurationWriter.h"
 #include "controller/ControlError.h"
 #include "controller/CoreSession.h"
 #include "controller/MihomoManager.h"
@@ -95,6 +96,8 @@ QCoro::Task<> MihomoManager::authorizeThenConnect() {
 }
 
 CoreSession::StartPlan MihomoManager::startPlan() const {
+    // A configuration still being written for a reload must not land after the start's own.
+    m_configurationWriter->flush();
     return {buildMihomoYAML(), m_config.tunEnabled, m_config.mode == ProxyMode::Global};
 }
 

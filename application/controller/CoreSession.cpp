@@ -271,7 +271,3 @@ QCoro::Task<> CoreSession::recheckTask(CancellationTicket ticket) {
 void CoreSession::cleanupOrphanCore() {
     m_supervisor->cleanupOrphanCore();
 }
-
-ControlResult CoreSession::writeConfiguration(const QString& text) {
-    return m_supervisor->writeMihomoYAML(text);
-}

@@ -93,8 +93,6 @@ public:
 
     // Orphaned cores of this user on our data folder end (start-up clean-up).
     void cleanupOrphanCore();
-    // Replaces "config.yaml" for a reload of the running core.
-    [[nodiscard]] ControlResult writeConfiguration(const QString& text);
 
     ControllerClient& controller() { return *m_controller; }
 

@@ -1,5 +1,7 @@
 #include "controller/CoreSupervisor.h"
 
+#include "controller/ConfigurationWriter.h"
+
 #include "files/PrivateFiles.h"
 #include "platform/ChildProcessSetup.h"
 #include "platform/ToolProcess.h"
@@ -53,12 +55,7 @@ ControlResult CoreSupervisor::ensureGeoFiles() const {
 }
 
 ControlResult CoreSupervisor::writeMihomoYAML(const QString& text) const {
-    if (ControlResult unsafe = checkDataFolder())
-        return unsafe;
-    QString error;
-    if (!writeFileAtomically(m_paths.mihomoConfigFile(), text.toUtf8(), &error))
-        return ControlError::platform(error);
-    return std::nullopt;
+    return ConfigurationWriter::writeFile(m_paths, text);
 }
 
 bool CoreSupervisor::createEmptyLog() const {

@@ -3,6 +3,7 @@
 #include "controller/MihomoManager.h"
 
 #include "config/RuleParser.h"
+#include "controller/ConfigurationWriter.h"
 #include "controller/ControllerClient.h"
 #include "controller/CoreSession.h"
 
@@ -78,15 +79,18 @@ void MihomoManager::applyRulesAndReload() {
     saveConfig();
     if (!m_isConnected)
         return;
-    if (const ControlResult failure = m_session->writeConfiguration(buildMihomoYAML())) {
-        setErrorMessage(reloadFailure() + failure->description);
-        return;
-    }
     reloadCore(m_connectionTasks);
 }
 
 QCoro::Task<> MihomoManager::reloadCore(CancellationTicket ticket) {
     QPointer<MihomoManager> self(this);
+    const ControlResult written = co_await m_configurationWriter->write(m_config, yamlInputs());
+    if (!self || ticket.isCancelled())
+        co_return;
+    if (written) {
+        setErrorMessage(reloadFailure() + written->description);
+        co_return;
+    }
     RequestError error = co_await m_session->controller().reloadConfig(mihomoConfigPath());
     if (!self || ticket.isCancelled())
         co_return;

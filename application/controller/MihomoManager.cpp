@@ -2,6 +2,7 @@
 
 #include "config/MihomoYaml.h"
 #include "config/SettingsStore.h"
+#include "controller/ConfigurationWriter.h"
 #include "controller/CoreSession.h"
 #include "platform/SystemProxyKeeper.h"
 
@@ -25,6 +26,7 @@ MihomoManager::MihomoManager(ManagerEnvironment environment, QObject* parent)
     m_secret = m_env.controllerSecret.isEmpty() ? randomSecret() : m_env.controllerSecret;
     m_statusMessage = QStringLiteral("未连接");
     m_network = new QNetworkAccessManager(this);
+    m_configurationWriter = std::make_unique<ConfigurationWriter>(m_env.paths);
     m_session = std::make_unique<CoreSession>(CoreSession::Setup::from(m_env, m_secret), m_network,
                                               [this] { return startPlan(); });
     QObject::connect(m_session.get(), &CoreSession::stateChanged, this,
@@ -71,7 +73,11 @@ void MihomoManager::importAccount(const AccountImport& account) {
 }
 
 QString MihomoManager::buildMihomoYAML() const {
-    return ::buildMihomoYAML(m_config, {m_env.mixedPort, m_env.apiPort, m_secret});
+    return ::buildMihomoYAML(m_config, yamlInputs());
+}
+
+MihomoYamlInputs MihomoManager::yamlInputs() const {
+    return {m_env.mixedPort, m_env.apiPort, m_secret};
 }
 
 QString MihomoManager::currentDeviceName() const {

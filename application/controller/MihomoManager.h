@@ -21,6 +21,8 @@ class QNetworkRequest;
 class QTimer;
 class SystemProxyKeeper;
 class TrafficStream;
+class ConfigurationWriter;
+struct MihomoYamlInputs;
 
 using OptionalQuota = std::optional<QuotaInfo>;
 using OptionalLatency = std::optional<qint64>;
@@ -213,7 +215,9 @@ private:
 
     // --- live reconfiguration (LiveReconfiguration.cpp) -----------------------------------
     QCoro::Task<> pushMode(ProxyMode mode, CancellationTicket ticket);
+    // Writes the configuration off the main thread, then asks the core to load it.
     QCoro::Task<> reloadCore(CancellationTicket ticket);
+    MihomoYamlInputs yamlInputs() const;
 
     // --- monitoring (Monitoring.cpp) --------------------------------------------------------
     // The traffic stream: started once connected, cancelled by disconnect and by a new start.
@@ -232,6 +236,7 @@ private:
     QNetworkAccessManager* m_network = nullptr; // child; the core's controller and the quota
     // The running core; declared after what it borrows from the environment, so it goes first.
     std::unique_ptr<CoreSession> m_session;
+    std::unique_ptr<ConfigurationWriter> m_configurationWriter; // rule changes while connected
 
     bool m_isConnected = false;
     bool m_isBusy = false;

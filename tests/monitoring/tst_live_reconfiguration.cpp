@@ -122,11 +122,11 @@ private slots:
         QCOMPARE(rules.at(1), other);
         QCOMPARE(savedSettings(manager)->customRules, rules);
 
+        // The configuration is written off the main thread before the reload is asked for.
+        QTRY_COMPARE(server.requests.size(), requests.size());
         QFile yaml(manager.mihomoConfigPath());
         QVERIFY(yaml.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(yaml.readAll()), manager.buildMihomoYAML());
-
-        QTRY_COMPARE(server.requests.size(), requests.size());
         settle();
         QCOMPARE(sent(server), requests);
         QCOMPARE(QJsonDocument::fromJson(server.requests.at(0).body).object(),
@@ -178,6 +178,31 @@ private slots:
         QVERIFY(!QFileInfo::exists(manager.configFilePath())); // not even saved
         settle();
         QCOMPARE(server.requests.size(), 0);
+    }
+
+    // Each change asks for a write and a reload; the writes keep their order, so the file ends
+    // with the last change.
+    void quickChangesEndWithTheLastConfiguration() {
+        RecordingServer server;
+        ManagerFixture fixture(server.port());
+        MihomoManager& manager = *fixture.manager;
+        fixture.edit([](AppConfig& config) {
+            config.mode = ProxyMode::Rule; // one request per reload
+            config.customRules = {};
+        });
+        MihomoManagerTestAccess::setIsConnected(manager, true);
+
+        manager.addCustomRule("first.example", CustomRuleAction::Direct);
+        manager.addCustomRule("second.example", CustomRuleAction::Proxy);
+        manager.removeCustomRule(manager.config().customRules.at(1));
+
+        QTRY_COMPARE(server.requests.size(), 3);
+        QFile yaml(manager.mihomoConfigPath());
+        QVERIFY(yaml.open(QIODevice::ReadOnly));
+        const QString written = QString::fromUtf8(yaml.readAll());
+        QCOMPARE(written, manager.buildMihomoYAML());
+        QVERIFY(written.contains(QStringLiteral("second.example")));
+        QVERIFY(!written.contains(QStringLiteral("first.example")));
     }
 
     void coreGoneShowsErrors() {
