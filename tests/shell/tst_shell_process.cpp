@@ -7,8 +7,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <csignal>
@@ -166,6 +169,65 @@ private slots:
                 QTRY_VERIFY2(!TestSupport::isRunning(pid.toLongLong()), pid.constData());
         }
         QVERIFY(bundle.corePids().isEmpty());
+    }
+
+    // A connected run whose proxy tools hang at quit (the session bus wedged after connecting):
+    // the core is stopped first, then the quit deadline ends the stuck proxy reset, kills the
+    // tools and exits with its own code.
+    void quitDeadlineEndsAConnectedRunStuckInProxyTools() {
+        TestBundle bundle;
+        QVERIFY(bundle.isValid());
+        // The application uses its fixed ports.
+        for (quint16 port : {quint16(17890), quint16(19090)}) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost, port))
+                QSKIP("port 17890 or 19090 is in use on this machine");
+        }
+        prepareRuntimeDir(bundle);
+        QFile defaults(bundle.layout().resource(QStringLiteral("default_config.json")));
+        QVERIFY(defaults.open(QIODevice::ReadOnly));
+        QJsonObject settings = QJsonDocument::fromJson(defaults.readAll()).object();
+        settings.insert(QStringLiteral("autoConnect"), true);
+        settings.insert(QStringLiteral("tunEnabled"), false);
+        QVERIFY(QDir().mkpath(bundle.dataDir()));
+        ::chmod(QFile::encodeName(bundle.dataDir()).constData(), 0700);
+        QFile stored(bundle.dataDir() + QStringLiteral("/app_config.json"));
+        QVERIFY(stored.open(QIODevice::WriteOnly));
+        stored.write(QJsonDocument(settings).toJson());
+        stored.close();
+
+        QProcess first;
+        startApplication(first, bundle);
+        QVERIFY(first.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            bundle.gsetting(kProxySchema + QStringLiteral(".http"), QStringLiteral("port")),
+            QStringLiteral("17890"), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(bundle.gsetting(kProxySchema, QStringLiteral("mode")),
+                                  QStringLiteral("'manual'"), 30000);
+        QCOMPARE(bundle.corePids().size(), 1);
+
+        // From now on gsettings never returns; it takes the fake's place in one rename.
+        const QString pids = bundle.root() + QStringLiteral("/hung-pids");
+        const QString hung = TestSupport::writeScript(
+            bundle.root() + QStringLiteral("/hung-gsettings"),
+            QStringLiteral("#!/bin/sh\necho $$ >> '%1'\nexec sleep 1000\n").arg(pids));
+        QVERIFY(::rename(QFile::encodeName(hung).constData(),
+                         QFile::encodeName(bundle.toolsDir() + QStringLiteral("/gsettings"))
+                             .constData()) == 0);
+
+        QVERIFY(::kill(pid_t(first.processId()), SIGTERM) == 0);
+        QVERIFY(finishes(first, 60000));
+        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), TerminationSignals::deadlineExitCode);
+        QVERIFY(bundle.corePids().isEmpty());
+        QFile started(pids);
+        QVERIFY(started.open(QIODevice::ReadOnly));
+        const QList<QByteArray> hungPids = started.readAll().split('\n');
+        QVERIFY(!hungPids.first().isEmpty());
+        for (const QByteArray& pid : hungPids) {
+            if (!pid.isEmpty())
+                QTRY_VERIFY2(!TestSupport::isRunning(pid.toLongLong()), pid.constData());
+        }
     }
 
     // The lock and the socket live in a private folder of this user: $XDG_RUNTIME_DIR when it
