@@ -15,6 +15,7 @@ const QString kDisconnectedText = QStringLiteral("未连接");
 const QString kStartingText = QStringLiteral("正在启动…");
 const QString kConnectedText = QStringLiteral("已连接");
 const QString kTunConnectedText = QStringLiteral("虚拟网卡已连接");
+const QString kRecoveringText = QStringLiteral("正在重新连接…");
 const QString kTunNeedsAuthorisation =
     QStringLiteral("虚拟网卡（TUN）需要一次管理员授权，或可先关闭 TUN 使用系统代理");
 const QString kTunRefused = QStringLiteral("未授予管理员权限，保持系统代理模式");
@@ -35,7 +36,6 @@ QString authorizationFailureText(TunAuthorization outcome, const QString& refusa
     }
     return refusal;
 }
-const QString kRecoveringText = QStringLiteral("正在重新连接…");
 
 } // namespace
 
