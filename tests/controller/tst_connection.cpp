@@ -285,7 +285,8 @@ private slots:
     void controllerTricklingItsHeadTimesOut() {
         TestBundle bundle;
         bundle.useScriptCore(kIdleCore);
-        auto manager = makeManager(bundle);
+        auto manager =
+            makeManager(bundle, false, ProxyMode::Rule, bundle.shortReadinessEnvironment());
         manager->connect();
         QTRY_VERIFY_WITH_TIMEOUT(!bundle.corePids().isEmpty(), kConnectTimeoutMs);
         TricklingController controller(bundle.apiPort());
@@ -323,7 +324,9 @@ private slots:
         } else {
             bundle.useScriptCore(kIdleCore);
         }
-        auto manager = makeManager(bundle, tun);
+        // Only a start that waits for the controller in vain sits through the pauses.
+        auto manager =
+            makeManager(bundle, tun, ProxyMode::Rule, bundle.shortReadinessEnvironment());
         manager->connect();
         QVERIFY(manager->isBusy());
         QTRY_VERIFY_WITH_TIMEOUT(!manager->isBusy(), kConnectTimeoutMs);
@@ -962,10 +965,11 @@ private slots:
     void quittingDuringConnectEndsTheAttempt() {
         TestBundle bundle;
         bundle.useScriptCore(kIdleCore);
-        auto manager = makeManager(bundle);
+        auto manager =
+            makeManager(bundle, false, ProxyMode::Rule, bundle.shortReadinessEnvironment());
         manager->toggleConnection();
         QTRY_VERIFY_WITH_TIMEOUT(!bundle.corePids().isEmpty(), 10'000);
-        QTest::qWait(4 * TestBundle::readinessPauseMs); // inside the readiness wait
+        QTest::qWait(4 * TestBundle::shortReadinessPauseMs); // inside the readiness wait
         manager->disconnect();
         QVERIFY(!manager->isBusy());
         QCOMPARE(manager->statusMessage(), kDisconnected);
@@ -973,7 +977,7 @@ private slots:
 
         QSignalSpy published(manager.get(), &MihomoManager::statusMessageChanged);
         QSignalSpy errors(manager.get(), &MihomoManager::errorMessageChanged);
-        QTest::qWait(8 * TestBundle::readinessPauseMs); // several readiness attempts' worth
+        QTest::qWait(8 * TestBundle::shortReadinessPauseMs); // several readiness attempts' worth
         QCOMPARE(published.count(), 0);
         QCOMPARE(errors.count(), 0);
         QVERIFY(bundle.corePids().isEmpty());

@@ -35,9 +35,10 @@ AppConfig defaultSettings(const TestBundle& bundle) {
 
 // A session over the bundle that records every state it enters and the failures it reports.
 struct RecordedSession {
-    RecordedSession(const TestBundle& bundle, bool global) {
+    // `idleCore`: the core never answers, so the readiness wait may be short.
+    RecordedSession(const TestBundle& bundle, bool global, bool idleCore) {
         ensurePrivateFolder(bundle.dataDir()); // as the controller makes it
-        environment = bundle.environment();
+        environment = idleCore ? bundle.shortReadinessEnvironment() : bundle.environment();
         environment.recoveryPausesMs = {20};
         const AppConfig settings = defaultSettings(bundle);
         const MihomoYamlInputs inputs{bundle.mixedPort(), bundle.apiPort(), TestBundle::secret()};
@@ -109,10 +110,11 @@ private slots:
         TestBundle bundle;
         if (scenario == QLatin1String("core missing"))
             QVERIFY(QFile::remove(bundle.layout().coreBinary));
-        if (scenario == QLatin1String("core idle") ||
-            scenario == QLatin1String("stop while awaiting"))
+        const bool idleCore = scenario == QLatin1String("core idle") ||
+                              scenario == QLatin1String("stop while awaiting");
+        if (idleCore)
             bundle.useScriptCore(kIdleCore);
-        RecordedSession recorded(bundle, scenario == QLatin1String("global"));
+        RecordedSession recorded(bundle, scenario == QLatin1String("global"), idleCore);
         CoreSession& session = *recorded.session;
 
         session.start();

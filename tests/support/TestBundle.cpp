@@ -131,8 +131,13 @@ ManagerEnvironment TestBundle::environment() const {
     environment.mixedPort = m_mixedPort;
     environment.apiPort = m_apiPort;
     environment.controllerSecret = secret();
-    environment.readinessPauseMs = readinessPauseMs;
     environment.trafficRetryPauseMs = trafficRetryPauseMs;
+    return environment;
+}
+
+ManagerEnvironment TestBundle::shortReadinessEnvironment() const {
+    ManagerEnvironment environment = this->environment();
+    environment.readinessPauseMs = shortReadinessPauseMs;
     return environment;
 }
 

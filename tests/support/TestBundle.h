@@ -29,13 +29,18 @@ public:
     qint64 mixedPort() const { return m_mixedPort; }
     qint64 apiPort() const { return m_apiPort; }
     static QString secret();
-    // The pauses environment() injects, shorter than the application's: between readiness
-    // probes of a starting core, and between attempts of the traffic stream.
-    static constexpr int readinessPauseMs = 80;
+    // The traffic stream's retry pause environment() injects, shorter than the application's.
     static constexpr int trafficRetryPauseMs = 250;
+    // The readiness pause of shortReadinessEnvironment().
+    static constexpr int shortReadinessPauseMs = 40;
 
-    // A fresh environment over this bundle (same folders, ports and secret every time).
+    // A fresh environment over this bundle (same folders, ports and secret every time). The
+    // readiness pause stays the application's, so that a core slowed by a busy machine still
+    // counts as started.
     ManagerEnvironment environment() const;
+    // The same with a short readiness pause, for tests that sit through a readiness wait that
+    // never succeeds.
+    ManagerEnvironment shortReadinessEnvironment() const;
 
     // Replaces vantrel-core by a shell script with this body (after "#!/bin/sh").
     void useScriptCore(const QString& body);
