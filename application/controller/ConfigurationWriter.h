@@ -9,8 +9,6 @@
 #include <optional>
 #include <qcoro/qcorotask.h>
 
-using ControlResult = std::optional<ControlError>; // none: success
-
 // Builds the core's configuration file from a settings record and writes it, on a worker thread
 // and one job after another in the order asked. With a long rule list that takes tens of
 // milliseconds, which the window would otherwise spend frozen after each rule change.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // An error the connect sequence shows to the user: domain "VantrelVPN", a code and a Chinese
 // description. Code 0 carries a platform description (file, process or request failure).
@@ -28,3 +29,5 @@ struct ControlError {
     static ControlError coreEnded() { return {0, QStringLiteral("内核意外退出，已断开连接")}; }
     static ControlError platform(const QString& description) { return {0, description}; }
 };
+
+using ControlResult = std::optional<ControlError>; // none: success

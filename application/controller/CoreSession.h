@@ -18,8 +18,6 @@ class CoreSupervisor;
 class ListeningSockets;
 class PortGuard;
 
-using ControlResult = std::optional<ControlError>; // none: success
-
 // The running core and where it stands: starts it, waits for its controller, points the global
 // selector at the fallback group, restores it after an unexpected exit and stops it. The
 // controller façade derives what the views show (busy, connected, status text) from `state()`.

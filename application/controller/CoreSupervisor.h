@@ -9,8 +9,6 @@
 
 class QProcess;
 
-using ControlResult = std::optional<ControlError>; // none: success
-
 // Runs the proxy core (system-proxy mode) or the launcher that runs it as root (TUN mode):
 // geodata, configuration file, core.log, start, stop and the clean-up of cores left behind.
 // Everything blocks the calling (main) thread; the readiness wait lives with the connect task.

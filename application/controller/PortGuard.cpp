@@ -15,7 +15,7 @@ QList<uid_t> PortGuard::coreUids(bool tun) {
     return uids;
 }
 
-std::optional<ControlError> PortGuard::ensureFree(const QList<qint64>& ports) {
+ControlResult PortGuard::ensureFree(const QList<qint64>& ports) {
     for (const qint64 port : ports) {
         // Binding tells best: a listener on 127.0.0.1 or on a wildcard address refuses it.
         // (Address reuse is on, so connections of an earlier core waiting out their close do
@@ -27,7 +27,7 @@ std::optional<ControlError> PortGuard::ensureFree(const QList<qint64>& ports) {
     return std::nullopt;
 }
 
-std::optional<ControlError> PortGuard::refuseStrangers(const QList<qint64>& ports) const {
+ControlResult PortGuard::refuseStrangers(const QList<qint64>& ports) const {
     if (!m_sockets)
         return std::nullopt;
     for (const qint64 port : ports) {

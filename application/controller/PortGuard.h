@@ -21,10 +21,10 @@ public:
     static QList<uid_t> coreUids(bool tun);
 
     // Fails with the first of `ports` that something already listens on at 127.0.0.1.
-    [[nodiscard]] static std::optional<ControlError> ensureFree(const QList<qint64>& ports);
+    [[nodiscard]] static ControlResult ensureFree(const QList<qint64>& ports);
 
     // Fails with the first of `ports` on which a socket of another user listens.
-    [[nodiscard]] std::optional<ControlError> refuseStrangers(const QList<qint64>& ports) const;
+    [[nodiscard]] ControlResult refuseStrangers(const QList<qint64>& ports) const;
     // Something listens on `port` and all of it is ours.
     [[nodiscard]] bool isOurs(qint64 port) const;
 
