@@ -44,7 +44,7 @@ CoreSession::CoreSession(Setup setup, QNetworkAccessManager* network, PlanSource
 }
 
 CoreSession::~CoreSession() {
-    // Tasks still suspended hold the ticket, not the session: they end without touching it.
+    // Tasks still suspended check the ticket before they touch the session again: they end.
     m_ticket.cancel();
 }
 
