@@ -61,6 +61,18 @@ QString delayTarget(const QString& node) {
         .arg(node, QLatin1String(Deployment::checkHost));
 }
 
+// Shows an earlier quota (1 byte used) and an earlier error, refreshes the quota and waits until
+// the outcome is published: the new error, or none.
+bool refreshOverEarlierQuota(MihomoManager& manager) {
+    QuotaInfo earlier;
+    earlier.usedBytes = 1;
+    MihomoManagerTestAccess::setQuota(manager, earlier);
+    MihomoManagerTestAccess::setQuotaError(manager, "earlier error");
+    QSignalSpy errorPublished(&manager, &MihomoManager::quotaErrorChanged);
+    manager.refreshQuota();
+    return QTest::qWaitFor([&errorPublished] { return errorPublished.size() == 1; });
+}
+
 } // namespace
 
 class TestMonitoring : public QObject {
@@ -214,14 +226,7 @@ private slots:
             config.apiBaseURL = server.baseUrl() + "/";
             config.deviceToken = "token-ä";
         });
-        QuotaInfo earlier;
-        earlier.usedBytes = 1;
-        MihomoManagerTestAccess::setQuota(manager, earlier);
-        MihomoManagerTestAccess::setQuotaError(manager, "earlier error");
-        QSignalSpy errorPublished(&manager, &MihomoManager::quotaErrorChanged);
-
-        manager.refreshQuota();
-        QTRY_COMPARE(errorPublished.size(), 1);
+        QVERIFY(refreshOverEarlierQuota(manager));
         QCOMPARE(manager.quotaError(), error);
         QCOMPARE(manager.quota()->usedBytes, published ? 777 : 1);
         QCOMPARE(server.requests.size(), 1);
@@ -285,14 +290,7 @@ private slots:
             config.apiBaseURL = service.baseUrl();
             config.deviceToken = "secret-token";
         });
-        QuotaInfo earlier;
-        earlier.usedBytes = 1;
-        MihomoManagerTestAccess::setQuota(manager, earlier);
-        MihomoManagerTestAccess::setQuotaError(manager, "earlier error");
-        QSignalSpy errorPublished(&manager, &MihomoManager::quotaErrorChanged);
-
-        manager.refreshQuota();
-        QTRY_COMPARE(errorPublished.size(), 1);
+        QVERIFY(refreshOverEarlierQuota(manager));
         QCOMPARE(manager.quotaError(), error);
         QCOMPARE(manager.quota()->usedBytes, error.isEmpty() ? 777 : 1);
         QVERIFY(elsewhere.heads.isEmpty()); // nothing, least of all the headers, went there

@@ -66,6 +66,18 @@ QNetworkRequest trafficRequest(quint16 port) {
     return QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/traffic").arg(port)));
 }
 
+// A stream reading from a StreamServer, with every sample it decoded.
+struct RecordedStream {
+    RecordedStream() {
+        QObject::connect(&stream, &TrafficStream::sample, &stream,
+                         [this](LiveTraffic traffic) { received.append(traffic); });
+    }
+    StreamServer server;
+    QNetworkAccessManager network;
+    TrafficStream stream{&network, kRetryPauseMs};
+    QList<LiveTraffic> received;
+};
+
 } // namespace
 
 class TestTrafficStream : public QObject {
@@ -90,12 +102,10 @@ private slots:
     void lines() {
         QFETCH(QList<QByteArray>, chunks);
         QFETCH(QList<LiveTraffic>, samples);
-        StreamServer server;
-        QNetworkAccessManager network;
-        TrafficStream stream(&network, kRetryPauseMs);
-        QList<LiveTraffic> received;
-        QObject::connect(&stream, &TrafficStream::sample, &stream,
-                         [&received](LiveTraffic traffic) { received.append(traffic); });
+        RecordedStream recorded;
+        StreamServer& server = recorded.server;
+        TrafficStream& stream = recorded.stream;
+        const QList<LiveTraffic>& received = recorded.received;
 
         stream.start(trafficRequest(server.port()));
         QTRY_COMPARE(server.requests(), 1);
@@ -157,12 +167,10 @@ private slots:
     }
     void oversizedLineDropsTheStream() {
         QFETCH(QByteArray, chunk);
-        StreamServer server;
-        QNetworkAccessManager network;
-        TrafficStream stream(&network, kRetryPauseMs);
-        QList<LiveTraffic> received;
-        QObject::connect(&stream, &TrafficStream::sample, &stream,
-                         [&received](LiveTraffic traffic) { received.append(traffic); });
+        RecordedStream recorded;
+        StreamServer& server = recorded.server;
+        TrafficStream& stream = recorded.stream;
+        const QList<LiveTraffic>& received = recorded.received;
         stream.start(trafficRequest(server.port()));
         QTRY_COMPARE(server.requests(), 1);
         server.write("{\"up\":5,\"down\":6}\n");
@@ -215,12 +223,10 @@ private slots:
     }
 
     void restartLeavesOneStream() {
-        StreamServer server;
-        QNetworkAccessManager network;
-        TrafficStream stream(&network, kRetryPauseMs);
-        QList<LiveTraffic> received;
-        QObject::connect(&stream, &TrafficStream::sample, &stream,
-                         [&received](LiveTraffic traffic) { received.append(traffic); });
+        RecordedStream recorded;
+        StreamServer& server = recorded.server;
+        TrafficStream& stream = recorded.stream;
+        const QList<LiveTraffic>& received = recorded.received;
 
         stream.start(trafficRequest(server.port()));
         QTRY_COMPARE(server.requests(), 1);
