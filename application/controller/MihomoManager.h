@@ -8,7 +8,6 @@
 #include "controller/ManagerEnvironment.h"
 #include "monitoring/MonitoringTypes.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
